@@ -1,0 +1,5 @@
+#pragma once
+// A button drawn from the skin.
+#include "framework/controls.h"
+
+class KvButton : public CButton {};

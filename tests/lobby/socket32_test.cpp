@@ -1,0 +1,278 @@
+// The lobby link against an in-process lobby: port, connection, whole records, shutdown.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/trace.h"
+#include "lobby/socket32.h"
+#include "tests/support/test_lobby.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class RecordCollector : public ISimpleSocket {
+public:
+    void OnReceive(const char* data, int length) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_blocks.emplace_back(data, static_cast<size_t>(length));
+        m_changed.notify_all();
+    }
+    bool WaitFor(size_t count, int timeoutMs) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_blocks.size() >= count; });
+    }
+    std::vector<std::string> Blocks() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_blocks;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_blocks;
+};
+
+class TraceCollector {
+public:
+    TraceCollector() {
+        SetTraceSink([this](const std::string& line) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_lines.push_back(line);
+        });
+    }
+    ~TraceCollector() { SetTraceSink(nullptr); }
+    int Count(const std::string& prefix) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        int n = 0;
+        for (const std::string& line : m_lines) n += line.compare(0, prefix.size(), prefix) == 0;
+        return n;
+    }
+    bool Has(const std::string& line) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const std::string& l : m_lines) {
+            if (l == line) return true;
+        }
+        return false;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+};
+
+const char kReceiveErrorPrefix[] = "qen: SimpleSocket->Receive(..) 错误，可能断线.0 err = ";
+
+std::string Records(int count, int seed) {
+    std::string bytes(static_cast<size_t>(count) * kRecordSize, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 13 + seed * 101 + i / 7) & 0xFF);
+    return bytes;
+}
+
+class Socket32Test : public ::testing::Test {
+protected:
+    void SetUp() override { std::remove("kvgame.kcf"); }
+    void TearDown() override { std::remove("kvgame.kcf"); }
+};
+
+TEST_F(Socket32Test, ConnectsToThePortOfTheConfigFile) {
+    TraceCollector traces;
+    TestLobby lobby;
+    ASSERT_TRUE(lobby.IsListening());
+    WriteLobbyConfig("", lobby.Port());
+
+    CSocket32 link;
+    EXPECT_EQ(lobby.Port(), link.GetPort());
+    RecordCollector collector;
+    EXPECT_TRUE(link.SetClientSimpleSocket(&collector));
+    EXPECT_TRUE(lobby.Accept(5000));
+    EXPECT_TRUE(traces.Has("lumo456: update SetClientSimpleSocket port no  " + std::to_string(lobby.Port())));
+}
+
+TEST_F(Socket32Test, PortIs6123WithoutConfigFileOrKey) {
+    {
+        CSocket32 link;
+        EXPECT_FALSE(link.ReadPort());
+        EXPECT_EQ(6123, link.GetPort());
+    }
+    {
+        std::FILE* file = std::fopen("kvgame.kcf", "wb");
+        std::fputs("[GameSet]\r\nOtherKey=99\r\n", file);
+        std::fclose(file);
+        CSocket32 link;
+        EXPECT_TRUE(link.ReadPort());
+        EXPECT_EQ(6123, link.GetPort());
+    }
+    std::remove("kvgame.kcf");
+    TestLobby lobby(6123);
+    if (!lobby.IsListening()) GTEST_SKIP() << "port 6123 is taken on this machine";
+    CSocket32 link;
+    RecordCollector collector;
+    link.SetClientSimpleSocket(&collector);
+    EXPECT_TRUE(lobby.Accept(5000));
+}
+
+unsigned long g_fakeHandle = 0;
+unsigned long FakeOpen(const char*, const char*) { return g_fakeHandle; }
+int FakeGet(unsigned long, const char*, const char*, int) { return 7001; }
+void FakeClose(unsigned long) {}
+
+TEST_F(Socket32Test, HandleBelowSixteenMeansTheFileWasNotOpened) {
+    CfgApi fake{FakeOpen, FakeGet, FakeClose};
+    int port = 1;
+    g_fakeHandle = 15;
+    EXPECT_FALSE(ReadLobbyPort(fake, &port));
+    EXPECT_EQ(1, port);
+    g_fakeHandle = 16;
+    EXPECT_TRUE(ReadLobbyPort(fake, &port));
+    EXPECT_EQ(7001, port);
+
+    g_fakeHandle = 0;
+    CSocket32 link(fake);
+    EXPECT_EQ(6123, link.GetPort());
+}
+
+TEST_F(Socket32Test, RecordsArriveWholeWhateverTheReadBoundaries) {
+    TestLobby lobby;
+    WriteLobbyConfig("", lobby.Port());
+    CSocket32 link;
+    RecordCollector collector;
+    link.SetClientSimpleSocket(&collector);
+    ASSERT_TRUE(lobby.Accept(5000));
+
+    std::string stream;
+    // One byte at a time.
+    std::string first = Records(2, 1);
+    for (char byte : first) {
+        ASSERT_TRUE(lobby.Send(&byte, 1));
+        if (&byte - first.data() == 600) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    stream += first;
+    // Halves, with a pause so they arrive as two reads.
+    std::string halves = Records(1, 2);
+    ASSERT_TRUE(lobby.Send(halves.data(), 614));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(lobby.Send(halves.data() + 614, 614));
+    stream += halves;
+    // Random boundaries.
+    std::string random = Records(5, 3);
+    std::mt19937 generator(5);
+    for (size_t offset = 0; offset < random.size();) {
+        size_t piece = std::min<size_t>(random.size() - offset, 1 + generator() % 3000);
+        ASSERT_TRUE(lobby.Send(random.data() + offset, piece));
+        offset += piece;
+        std::this_thread::sleep_for(std::chrono::milliseconds(generator() % 5));
+    }
+    stream += random;
+    // Coalesced: two records in one send.
+    std::string coalesced = Records(2, 4);
+    ASSERT_TRUE(lobby.Send(coalesced.data(), coalesced.size()));
+    stream += coalesced;
+
+    size_t expected = stream.size() / kRecordSize;
+    ASSERT_TRUE(collector.WaitFor(expected, 10000));
+    std::vector<std::string> blocks = collector.Blocks();
+    ASSERT_EQ(expected, blocks.size());
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        EXPECT_EQ(stream.substr(i * kRecordSize, kRecordSize), blocks[i]) << "record " << i;
+    }
+}
+
+TEST_F(Socket32Test, RecordCutShortByTheLobbyIsDroppedAndTraced) {
+    TraceCollector traces;
+    TestLobby lobby;
+    WriteLobbyConfig("", lobby.Port());
+    CSocket32 link;
+    RecordCollector collector;
+    link.SetClientSimpleSocket(&collector);
+    ASSERT_TRUE(lobby.Accept(5000));
+
+    std::string whole = Records(1, 6);
+    ASSERT_TRUE(lobby.Send(whole.data(), whole.size()));
+    ASSERT_TRUE(lobby.Send(whole.data(), 1000));
+    ASSERT_TRUE(collector.WaitFor(1, 5000));
+    lobby.CloseConnection();
+
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (traces.Count("qen: link ended inside a record, 1000 bytes dropped") == 0 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(1, traces.Count("qen: link ended inside a record, 1000 bytes dropped"));
+    EXPECT_EQ(1u, collector.Blocks().size());
+}
+
+TEST_F(Socket32Test, LobbyNotListeningRetriesEvery500msWithoutCallbacks) {
+    TraceCollector traces;
+    int port = 0;
+    {
+        TestLobby closed;
+        port = closed.Port();
+    }
+    WriteLobbyConfig("", port);
+    CSocket32 link;
+    RecordCollector collector;
+    link.SetClientSimpleSocket(&collector);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1750));
+    int failures = traces.Count(kReceiveErrorPrefix);
+    // About one failed attempt per 500 ms: never a busy loop.
+    EXPECT_GE(failures, 2);
+    EXPECT_LE(failures, 5);
+    EXPECT_TRUE(collector.Blocks().empty());
+
+    auto start = Clock::now();
+    link.Shutdown();
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(700));
+    EXPECT_FALSE(link.IsRunning());
+}
+
+TEST_F(Socket32Test, ShutdownEndsTheReceiveThreadPromptly) {
+    TestLobby lobby;
+    WriteLobbyConfig("", lobby.Port());
+    RecordCollector collector;
+    {
+        CSocket32 link;
+        link.SetClientSimpleSocket(&collector);
+        ASSERT_TRUE(lobby.Accept(5000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // blocked in recv now
+
+        auto start = Clock::now();
+        link.Shutdown();
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(700));
+        std::string late = Records(1, 7);
+        lobby.Send(late.data(), late.size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(collector.Blocks().empty());
+}
+
+TEST_F(Socket32Test, SendRecordDeliversTheWholeRecord) {
+    TestLobby lobby;
+    WriteLobbyConfig("", lobby.Port());
+    CSocket32 link;
+    RecordCollector collector;
+    link.SetClientSimpleSocket(&collector);
+    ASSERT_TRUE(lobby.Accept(5000));
+
+    sUpdateStruct report = MakeStartGameRoomRequest(42);
+    EXPECT_TRUE(SendRecord(link.GetSocket(), report));
+    char received[kRecordSize];
+    ASSERT_TRUE(lobby.ReceiveExact(received, sizeof received, 5000));
+    EXPECT_EQ(0, std::memcmp(received, &report, kRecordSize));
+
+    link.Shutdown();
+    TraceCollector traces;
+    EXPECT_FALSE(SendRecord(link.GetSocket(), report));
+    EXPECT_EQ(1, traces.Count("qen: send to lobby failed"));
+}
+
+}  // namespace
