@@ -23,7 +23,7 @@ if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=":$n"
   sleep 1
 fi
-WINEDEBUG=-all wineboot -i >/dev/null 2>&1 || true
+WINEDEBUG=-all "$build/wine-run.sh" wineboot -i >/dev/null 2>&1 || true
 
 # The ready-to-copy folder, installed beside the lobby's configuration file.
 demo="$build/demo"
@@ -34,7 +34,7 @@ printf '[GameSet]\r\nUpdateSetPort=%s\r\n' "$port" > "$demo/kvgame.kcf"
 echo "demo: installed the updater in $demo; the lobby listens on 127.0.0.1:$port"
 
 cd "$demo"
-WINEDEBUG=-all wine ./lobby-sim.exe --request "42,示例游戏,http://127.0.0.1:8080/demo/update.ini,demo" \
+WINEDEBUG=-all "$build/wine-run.sh" ./lobby-sim.exe --request "42,示例游戏,http://127.0.0.1:8080/demo/update.ini,demo" \
   --exit-on sent --linger-ms 4000 --timeout 90 2>&1 | sed -u 's/^/  /' &
 pids+=($!)
 sleep 1
@@ -42,7 +42,7 @@ sleep 1
 trace="$demo/updater-trace.txt"
 : > "$trace"
 # The updater's trace lines reach Wine's debug log; the filter turns them back into text.
-WINEDEBUG=-all,+debugstr wine ./updater.exe 2> >(python3 "$root/scripts/wine_trace.py" "  updater: " | tee "$trace") &
+WINEDEBUG=-all,+debugstr "$build/wine-run.sh" ./updater.exe 2> >(python3 "$root/scripts/wine_trace.py" "  updater: " | tee "$trace") &
 updater=$!
 pids+=($updater)
 

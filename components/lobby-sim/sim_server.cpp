@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "record_describe.h"
-#include "record_stream.h"
-#include "scoped_socket.h"
+#include "framework/scoped_handle.h"
+#include "lobby/record_stream.h"
+#include "winsock_session.h"
 #include "send_plan.h"
 
 namespace lobbysim {
@@ -94,7 +96,7 @@ private:
     size_t m_nNextPiece = 0;
     ULONGLONG m_tConnected = 0;
     ULONGLONG m_tAllSent = 0;
-    CRecordAssembler m_assembler;
+    RecordAssembler m_assembler;
     int m_nReceived = 0;
     int m_nReports = 0;
     int m_nFaulty = 0;
@@ -166,7 +168,13 @@ bool CSimSession::SendNextPiece() {
 }
 
 int CSimSession::HandleReceived(const char* data, size_t size) {
-    for (const sUpdateStruct& record : m_assembler.Feed(data, size)) {
+    std::vector<sUpdateStruct> records;
+    m_assembler.Feed(data, size, [&](const char* bytes, int) {
+        sUpdateStruct record;
+        std::memcpy(&record, bytes, kRecordSize);
+        records.push_back(record);
+    });
+    for (const sUpdateStruct& record : records) {
         ++m_nReceived;
         RecordVerdict verdict = DescribeRecord(record, m_options.vecRequests);
         SayLine(verdict.strLine);
@@ -185,8 +193,8 @@ int CSimSession::HandleReceived(const char* data, size_t size) {
 }
 
 int CSimSession::OnDisconnect() {
-    if (m_assembler.PendingBytes() > 0)
-        SayLine("partial record of " + std::to_string(m_assembler.PendingBytes()) +
+    if (m_assembler.Pending() > 0)
+        SayLine("partial record of " + std::to_string(m_assembler.Pending()) +
                 " bytes at disconnect, dropped");
     SayLine("updater disconnected after " + std::to_string(m_nReceived) + " records");
     if (m_options.exitOn == ExitOn::Disconnect) return SuccessStatus();
@@ -221,7 +229,7 @@ int RunLobbySim(const SimOptions& options, int nPort) {
         return kExitError;
     }
 
-    CScopedSocket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ScopedSocket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (!listener.IsValid()) {
         SayError(WsaError("socket"));
         return kExitError;
@@ -250,12 +258,12 @@ int RunLobbySim(const SimOptions& options, int nPort) {
         SayLine("timed out after " + std::to_string(options.nTimeoutS) + " s: no updater connected");
         return kExitTimeout;
     }
-    CScopedSocket client(accept(listener.Get(), nullptr, nullptr));
+    ScopedSocket client(accept(listener.Get(), nullptr, nullptr));
     if (!client.IsValid()) {
         SayError(WsaError("accept"));
         return kExitError;
     }
-    listener.Reset();  // one updater only
+    listener.Close();  // one updater only
     // Without this, Nagle would glue the pieces of a --chunk delivery back together.
     BOOL bNoDelay = TRUE;
     setsockopt(client.Get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&bNoDelay),

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "components/lobby-sim/record_describe.h"
-#include "components/lobby-sim/record_stream.h"
-#include "components/lobby-sim/scoped_socket.h"
+#include "components/lobby-sim/winsock_session.h"
+#include "framework/scoped_handle.h"
 #include "components/lobby-sim/send_plan.h"
 #include "components/lobby-sim/sim_options.h"
 #include "lobby/update_record.h"
@@ -181,32 +181,6 @@ TEST(LobbySimSendPlan, PiecesCarryTheRecordsInOrder) {
     EXPECT_EQ(plan[0].vecCompleted, (std::vector<int32_t>{11, 22}));
 }
 
-TEST(LobbySimStream, ReassemblesRecordsWhateverTheReadSizes) {
-    sUpdateStruct a = Request(L"1,a,u,k"), b = Request(L"2,b,u,k"), c = Request(L"3,c,u,k");
-    const std::string stream = Bytes(a) + Bytes(b) + Bytes(c);
-
-    CRecordAssembler oneByOne;
-    std::vector<sUpdateStruct> got;
-    for (char ch : stream)
-        for (const sUpdateStruct& r : oneByOne.Feed(&ch, 1)) got.push_back(r);
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(Bytes(got[2]), Bytes(c));
-    EXPECT_EQ(oneByOne.PendingBytes(), 0u);
-
-    CRecordAssembler bursts;
-    auto first = bursts.Feed(stream.data(), 1228 * 2 + 100);  // two and a bit in one read
-    ASSERT_EQ(first.size(), 2u);
-    EXPECT_EQ(Bytes(first[0]), Bytes(a));
-    EXPECT_EQ(Bytes(first[1]), Bytes(b));
-    EXPECT_EQ(bursts.PendingBytes(), 100u);
-    auto rest = bursts.Feed(stream.data() + 2556, stream.size() - 2556 - 1);
-    EXPECT_TRUE(rest.empty());
-    EXPECT_EQ(bursts.PendingBytes(), 1227u) << "a record one byte short stays pending";
-    rest = bursts.Feed(stream.data() + stream.size() - 1, 1);
-    ASSERT_EQ(rest.size(), 1u);
-    EXPECT_EQ(Bytes(rest[0]), Bytes(c));
-}
-
 TEST(LobbySimDescribe, ReportsAndStartGameRoomRequests) {
     std::vector<sUpdateStruct> sent = {Request(L"42,游戏 \"one\",http://u,key")};
     sUpdateStruct report = MakeTaskEndedReport(sent[0]);
@@ -289,7 +263,7 @@ protected:
 
 // A loopback port nobody listens on at the moment.
 int FreePort() {
-    CScopedSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ScopedSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     sockaddr_in addr = {};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -348,9 +322,9 @@ private:
 };
 
 // Connects the way the updater does, retrying while the simulator starts up.
-CScopedSocket ConnectTo(int nPort) {
+ScopedSocket ConnectTo(int nPort) {
     for (int nTry = 0; nTry < 300; ++nTry) {
-        CScopedSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        ScopedSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
         sockaddr_in addr = {};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(static_cast<u_short>(nPort));
@@ -364,7 +338,7 @@ CScopedSocket ConnectTo(int nPort) {
         Sleep(50);
     }
     ADD_FAILURE() << "lobby-sim never listened on port " << nPort;
-    return CScopedSocket();
+    return ScopedSocket();
 }
 
 // Exactly n bytes, however TCP splits them; also counts the reads it took.
@@ -399,7 +373,7 @@ TEST_F(LobbySimProgram, SendsRequestsAndExitsAfterStartGameRoom) {
     const std::wstring specs[] = {L"42,游戏大厅,http://127.0.0.1/g/42.txt,cfg42", L"7,second,http://x/7,k"};
     CSimProcess sim({L"--port", std::to_wstring(nPort), L"--request", specs[0], L"--request", specs[1],
                      L"--exit-on", L"start-game-room", L"--dump", dump, L"--delay-ms", L"50"});
-    CScopedSocket link = ConnectTo(nPort);
+    ScopedSocket link = ConnectTo(nPort);
     ASSERT_TRUE(link.IsValid());
     const sUpdateStruct requests[] = {Request(specs[0]), Request(specs[1])};
     ASSERT_EQ(ReceiveExactly(link.Get(), 2 * 1228), Bytes(requests[0]) + Bytes(requests[1]));
@@ -427,7 +401,7 @@ TEST_F(LobbySimProgram, ChunkedDeliveryIsByteExact) {
     const std::wstring spec = L"9,chunked,http://x/9.txt,k9";
     CSimProcess sim({L"--port", std::to_wstring(nPort), L"--request", spec, L"--chunk", L"7", L"--delay-ms",
                      L"0", L"--exit-on", L"start-game-room"});
-    CScopedSocket link = ConnectTo(nPort);
+    ScopedSocket link = ConnectTo(nPort);
     ASSERT_TRUE(link.IsValid());
     int nReads = 0;
     EXPECT_EQ(ReceiveExactly(link.Get(), 1228, &nReads), Bytes(Request(spec)));
@@ -440,7 +414,7 @@ TEST_F(LobbySimProgram, CoalescedRecordsAndReportsSplitAnyhow) {
     const int nPort = FreePort();
     CSimProcess sim({L"--port", std::to_wstring(nPort), L"--request", L"1,a,u,k", L"--request", L"2,b,u,k",
                      L"--coalesce", L"--delay-ms", L"0", L"--exit-on", L"reports:2"});
-    CScopedSocket link = ConnectTo(nPort);
+    ScopedSocket link = ConnectTo(nPort);
     ASSERT_TRUE(link.IsValid());
     const std::string requests = ReceiveExactly(link.Get(), 2 * 1228);
     ASSERT_EQ(requests.size(), 2u * 1228);
@@ -461,7 +435,7 @@ TEST_F(LobbySimProgram, PortComesFromKvgameKcf) {
     CSimProcess sim({L"--request", L"5,n,u,k", L"--delay-ms", L"0", L"--exit-on", L"sent", L"--linger-ms",
                      L"100"},
                     dir);
-    CScopedSocket link = ConnectTo(nPort);
+    ScopedSocket link = ConnectTo(nPort);
     ASSERT_TRUE(link.IsValid());
     EXPECT_EQ(ReceiveExactly(link.Get(), 1228), Bytes(Request(L"5,n,u,k")));
     EXPECT_EQ(sim.Wait(), 0) << sim.Output();
@@ -473,17 +447,17 @@ TEST_F(LobbySimProgram, ExitStatusSaysWhyItStopped) {
     {
         const int nPort = FreePort();
         CSimProcess sim({L"--port", std::to_wstring(nPort), L"--exit-on", L"start-game-room"});
-        CScopedSocket link = ConnectTo(nPort);
+        ScopedSocket link = ConnectTo(nPort);
         ASSERT_TRUE(link.IsValid());
         SendBytes(link.Get(), std::string(100, 'x'));
-        link.Reset();  // the updater goes away mid-record
+        link.Close();  // the updater goes away mid-record
         EXPECT_EQ(sim.Wait(), kExitDisconnected) << sim.Output();
         EXPECT_TRUE(Contains(sim.Output(), "partial record of 100 bytes")) << sim.Output();
     }
     {
         const int nPort = FreePort();
         CSimProcess sim({L"--port", std::to_wstring(nPort), L"--exit-on", L"start-game-room"});
-        CScopedSocket link = ConnectTo(nPort);
+        ScopedSocket link = ConnectTo(nPort);
         ASSERT_TRUE(link.IsValid());
         sUpdateStruct room = MakeStartGameRoomRequest(5);
         room.szGameName[0] = 'x';  // the texts of a start-game-room request must stay empty
@@ -502,7 +476,7 @@ TEST_F(LobbySimProgram, ExitStatusSaysWhyItStopped) {
         EXPECT_TRUE(Contains(sim.Output(), "lobby-sim: error: --request needs ID,NAME,URL,KEY")) << sim.Output();
     }
     {
-        CScopedSocket busy(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        ScopedSocket busy(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
         const int nPort = FreePort();
         sockaddr_in addr = {};
         addr.sin_family = AF_INET;

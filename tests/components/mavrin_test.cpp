@@ -14,8 +14,22 @@ std::wstring BinDir() {
     return dir.substr(0, dir.find_last_of(L'\\') + 1) + L"..\\bin\\";
 }
 
+// A copy of the program in a folder of this run, so the ready-to-copy folder gets no log.
+const std::wstring& RunDir() {
+    static const std::wstring dir = [] {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        std::wstring made = std::wstring(temp) + L"mavrin-test-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+        CreateDirectoryW(made.c_str(), nullptr);
+        DeleteFileW((made + L"Mavrin.log").c_str());
+        CopyFileW((BinDir() + L"Mavrin.exe").c_str(), (made + L"Mavrin.exe").c_str(), FALSE);
+        return made;
+    }();
+    return dir;
+}
+
 std::string ReadLog() {
-    HANDLE h = CreateFileW((BinDir() + L"Mavrin.log").c_str(), GENERIC_READ,
+    HANDLE h = CreateFileW((RunDir() + L"Mavrin.log").c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return std::string();
     std::string text;
@@ -28,7 +42,7 @@ std::string ReadLog() {
 
 // Started from another directory, as the updater starts it, so the log must follow the exe.
 DWORD RunMavrin(const std::wstring& args) {
-    std::wstring cmd = L"\"" + BinDir() + L"Mavrin.exe\" " + args;
+    std::wstring cmd = L"\"" + RunDir() + L"Mavrin.exe\" " + args;
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     STARTUPINFOW si = {};
