@@ -9,20 +9,15 @@ build="${BUILD_DIR:-$root/build}"
 BUILD_DIR="$build" "$root/scripts/build.sh" >/dev/null
 
 export WINEPREFIX="$build/wineprefix" WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+source "$root/scripts/virtual_display.sh"
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait "${pids[@]}" 2>/dev/null || true
+  stop_virtual_display "$WINEPREFIX"
 }
 trap cleanup EXIT
-
-if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 90 120); do [ -e "/tmp/.X11-unix/X$n" ] || break; done
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  pids+=($!)
-  export DISPLAY=":$n"
-  sleep 1
-fi
+start_virtual_display "$WINEPREFIX"
 WINEDEBUG=-all "$build/wine-run.sh" wineboot -i >/dev/null 2>&1 || true
 
 # The ready-to-copy folder, installed beside the lobby's configuration file.

@@ -6,6 +6,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${BUILD_DIR:-$root/build}"
 "$root/scripts/install-deps.sh"
 BUILD_DIR="$build" "$root/scripts/build.sh"
+source "$root/scripts/virtual_display.sh"
+start_virtual_display "$build/wineprefix"
+trap 'stop_virtual_display "$build/wineprefix"' EXIT
 # The first start of a Wine prefix takes a while; do it once before the timed tests.
 "$build/wine-run.sh" wineboot -i >/dev/null 2>&1 || true
 cd "$build"
