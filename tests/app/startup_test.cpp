@@ -50,6 +50,9 @@ protected:
         EXPECT_NE(nullptr, ::GetDlgItem(box, IDYES));
         EXPECT_NE(nullptr, ::GetDlgItem(box, IDNO));
         EXPECT_EQ(threeButtons, ::GetDlgItem(box, IDCANCEL) != nullptr);
+        // No is the default, so a stray Enter never cancels everything.
+        LONG_PTR noStyle = ::GetWindowLongPtrW(::GetDlgItem(box, IDNO), GWL_STYLE);
+        EXPECT_EQ(BS_DEFPUSHBUTTON, noStyle & 0x0F);
         ::PostMessageW(box, WM_COMMAND, button, 0);
         EXPECT_TRUE(WaitUntilGone(box, 5000));
     }
