@@ -5,4 +5,3 @@
 class CButton : public CWnd {};
 class CStatic : public CWnd {};
 class CProgressCtrl : public CWnd {};
-class CListCtrl : public CWnd {};

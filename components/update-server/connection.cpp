@@ -1,0 +1,206 @@
+#include "connection.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include "byte_range.h"
+#include "file_sender.h"
+#include "request_head.h"
+#include "response_head.h"
+#include "server_log.h"
+#include "target_path.h"
+#include "text_bytes.h"
+
+namespace updsrv {
+
+namespace {
+
+constexpr int kReceiveChunk = 4096;
+// After our last response, how long we read and drop what the client still sends, so
+// unread bytes don't turn our close into a reset that destroys the response in flight.
+constexpr DWORD kLingerMs = 2000;
+
+std::string NowHttpDate() {
+    SYSTEMTIME utc;
+    GetSystemTime(&utc);
+    return HttpDate(utc);
+}
+
+bool IsKnownMethod(const std::string& method) {
+    for (const char* known : {"POST", "PUT", "DELETE", "OPTIONS", "TRACE", "CONNECT", "PATCH"}) {
+        if (method == known) return true;
+    }
+    return false;
+}
+
+// Opens a regular file under the root for reading; a folder, a device or a missing file
+// gives false with the status and detail to answer with.
+bool OpenServedFile(const std::wstring& fullPath, ScopedKernelHandle& file, int& nStatus, std::string& detail) {
+    DWORD nAttributes = GetFileAttributesW(fullPath.c_str());
+    if (nAttributes == INVALID_FILE_ATTRIBUTES || (nAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        nStatus = 404;
+        detail = "No such file.";
+        return false;
+    }
+    file.Reset(CreateFileW(fullPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.IsValid()) {
+        DWORD nError = GetLastError();
+        nStatus = nError == ERROR_FILE_NOT_FOUND || nError == ERROR_PATH_NOT_FOUND ? 404 : 500;
+        detail = nStatus == 404 ? "No such file." : "The file can't be opened (error " + std::to_string(nError) + ").";
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(file.Get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.Get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        file.Close();
+        nStatus = 404;
+        detail = "No such file.";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void CConnection::Run() {
+    std::string buffer;
+    for (;;) {
+        size_t nEnd;
+        while ((nEnd = FindHeadEnd(buffer)) == std::string::npos) {
+            if (buffer.size() > kMaxHeadBytes) {
+                m_strLogMethod = "-";
+                m_strLogTarget = "-";
+                AnswerError(431, "The request head is too long.", false, false);
+                CloseGracefully();
+                return;
+            }
+            char chunk[kReceiveChunk];
+            int n = recv(m_socket, chunk, sizeof chunk, 0);
+            if (n <= 0) return;  // the client closed, went idle too long, or we are stopping
+            buffer.append(chunk, n);
+        }
+        std::string head = buffer.substr(0, nEnd);
+        buffer.erase(0, nEnd);
+        if (head.size() > kMaxHeadBytes) {
+            m_strLogMethod = "-";
+            m_strLogTarget = "-";
+            AnswerError(431, "The request head is too long.", false, false);
+            CloseGracefully();
+            return;
+        }
+        if (!Answer(head)) {
+            CloseGracefully();
+            return;
+        }
+    }
+}
+
+bool CConnection::Answer(const std::string& headText) {
+    m_strLogMethod = "-";
+    m_strLogTarget = "-";
+    m_strLogRange.clear();
+
+    RequestHead request;
+    std::string error;
+    int nParseStatus = ParseRequestHead(headText, request, error);
+    if (nParseStatus != 0) return AnswerError(nParseStatus, error, false, false);
+    m_strLogMethod = Printable(request.strMethod);
+    m_strLogTarget = Printable(request.strTarget);
+
+    bool bHasBody = false;
+    if (!ReadBodyLength(request, bHasBody, error)) return AnswerError(400, error, false, false);
+    const bool bHead = request.strMethod == "HEAD";
+    if (request.strMethod != "GET" && !bHead) {
+        // The connection closes: we don't read request bodies, so we'd lose our place.
+        if (IsKnownMethod(request.strMethod))
+            return AnswerError(405, "Only GET and HEAD are served.", false, false, true);
+        return AnswerError(501, "Only GET and HEAD are served.", false, false);
+    }
+    const bool bKeepAlive = WantsKeepAlive(request) && !bHasBody;
+
+    std::wstring relative;
+    if (!TargetToRelativePath(request.strTarget, relative, error)) return AnswerError(400, error, bKeepAlive, bHead);
+    if (relative.empty()) return AnswerError(404, "Folders are not listed.", bKeepAlive, bHead);
+
+    ScopedKernelHandle file;
+    int nStatus = 0;
+    std::string detail;
+    if (!OpenServedFile(m_settings.strRoot + L"\\" + relative, file, nStatus, detail))
+        return AnswerError(nStatus, detail, bKeepAlive, bHead);
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.Get(), &size))
+        return AnswerError(500, "The file size can't be read (error " + std::to_string(GetLastError()) + ").",
+                           bKeepAlive, bHead);
+    const uint64_t nSize = static_cast<uint64_t>(size.QuadPart);
+
+    // A repeated Range or an If-Range we can't check (we send no validators) means: whole file.
+    const std::string* range = request.Count("range") == 1 ? request.Find("range") : nullptr;
+    if (range) m_strLogRange = Printable(*range);
+    if (request.Find("if-range")) range = nullptr;
+    const RangePlan plan = PlanRange(range, nSize);
+
+    ResponseHead response;
+    response.bKeepAlive = bKeepAlive;
+    if (plan.kind == RangePlan::Unsatisfiable) {
+        response.nStatus = 416;
+        response.strContentRange = UnsatisfiedRange(nSize);
+        std::string text = FormatResponseHead(response, NowHttpDate());
+        bool bSent = SendAll(m_socket, text.data(), text.size());
+        Log(416, 0, 0, bSent);
+        return bSent && bKeepAlive;
+    }
+    response.nStatus = plan.kind == RangePlan::Slice ? 206 : 200;
+    response.nContentLength = plan.nLength;
+    response.strContentType = ContentTypeFor(relative);
+    if (plan.kind == RangePlan::Slice) response.strContentRange = ContentRange(plan.nFirst, plan.nLength, nSize);
+    const std::string text = FormatResponseHead(response, NowHttpDate());
+
+    uint64_t nSent = 0;
+    bool bComplete;
+    if (bHead) {
+        bComplete = SendAll(m_socket, text.data(), text.size());
+        Log(response.nStatus, 0, 0, bComplete);
+    } else {
+        bComplete = SendHeadAndSlice(m_socket, text, file.Get(), plan.nFirst, plan.nLength, nSent);
+        Log(response.nStatus, nSent, plan.nLength, bComplete);
+    }
+    return bComplete && bKeepAlive;
+}
+
+bool CConnection::AnswerError(int nStatus, const std::string& detail, bool bKeepAlive, bool bHead, bool bAllow) {
+    const std::string page = ErrorPage(nStatus, detail);
+    ResponseHead response;
+    response.nStatus = nStatus;
+    response.nContentLength = page.size();
+    response.strContentType = "text/html";
+    response.bKeepAlive = bKeepAlive;
+    response.bAllowGetHead = bAllow;
+    std::string text = FormatResponseHead(response, NowHttpDate());
+    if (!bHead) text += page;
+    bool bSent = SendAll(m_socket, text.data(), text.size());
+    uint64_t nBody = bHead ? 0 : page.size();
+    Log(nStatus, bSent ? nBody : 0, nBody, bSent);
+    return bSent && bKeepAlive;
+}
+
+void CConnection::Log(int nStatus, uint64_t nSent, uint64_t nPlanned, bool bComplete) {
+    if (m_settings.bQuiet) return;
+    std::string line = m_strLogMethod + " " + m_strLogTarget + " " + std::to_string(nStatus);
+    if (!m_strLogRange.empty()) line += " " + m_strLogRange;
+    line += " -> " + std::to_string(nSent) + " bytes";
+    if (!bComplete) line += " of " + std::to_string(nPlanned) + " (connection ended early)";
+    SayRequest(line);
+}
+
+void CConnection::CloseGracefully() {
+    shutdown(m_socket, SD_SEND);
+    DWORD nTimeout = kLingerMs;
+    setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&nTimeout), sizeof nTimeout);
+    const ULONGLONG nUntil = GetTickCount64() + kLingerMs;
+    char chunk[kReceiveChunk];
+    while (GetTickCount64() < nUntil && recv(m_socket, chunk, sizeof chunk, 0) > 0) {
+    }
+}
+
+}  // namespace updsrv

@@ -1,0 +1,34 @@
+#pragma once
+// What both downloads share: where the file goes, the stop flags, paced waits, the agent.
+#include <cstdint>
+#include <string>
+
+#include "lobby/update_task.h"
+
+// The local path: g_szAppDir + the name without one leading backslash, or a new temporary
+// file ("kvw" prefix) when the name is null. Shows its own error and returns false.
+bool PrepareLocalPath(const char* szfileName, std::string* path);
+
+// The program is closing or the task was cancelled.
+bool StopRequested(const UpdateTask& task);
+
+// Waits `ms`, ending early (and returning false) as soon as a stop is requested.
+bool WaitUnlessStopped(const UpdateTask& task, unsigned ms);
+
+// "Agent<milliseconds since start>"
+std::string UserAgent();
+
+// Creates every missing folder on the way to `filePath`'s folder.
+bool CreateFolderFor(const std::string& filePath);
+
+// A paced retry: 0.5 s, doubling up to 8 s.
+class RetryPacer {
+public:
+    unsigned NextDelayMs();
+    void Reset() { m_nextMs = kFirstMs; }
+
+private:
+    static constexpr unsigned kFirstMs = 500;
+    static constexpr unsigned kLongestMs = 8000;
+    unsigned m_nextMs = kFirstMs;
+};

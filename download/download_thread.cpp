@@ -1,0 +1,29 @@
+#include <windows.h>
+
+#include "download/internet_download.h"
+#include "framework/trace.h"
+
+bool UsesResumableDownload(const std::string& url) {
+    std::string lower = url;
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');  // ASCII only: GBK bytes stay
+    }
+    return lower.find(".rar") != std::string::npos || lower.find(".zip") != std::string::npos ||
+           lower.find(".exe") != std::string::npos;
+}
+
+DWORD WINAPI DownloadThread(LPVOID param) {
+    DownloadJob* job = static_cast<DownloadJob*>(param);
+    if (job == nullptr) return static_cast<DWORD>(-1);
+    try {
+        int result = UsesResumableDownload(job->szurl)
+                         ? InternetGetFileShowOnList(job->szurl, job->szfileName, &job->filename, job->index,
+                                                     job->pupdateStruct.get())
+                         : InternetGetFileOnly(job->szurl, job->szfileName, &job->filename, job->index,
+                                               job->pupdateStruct.get());
+        return result == -1 ? static_cast<DWORD>(-1) : 0;
+    } catch (...) {
+        TraceLine("qen: download of %s ended by an exception", job->szurl);
+        return static_cast<DWORD>(-1);
+    }
+}

@@ -1,0 +1,106 @@
+// The plain download: one pass through InternetOpenUrl, the body replacing the local file.
+#include <windows.h>
+#include <wininet.h>
+
+#include <vector>
+
+#include "download/download_messages.h"
+#include "download/download_support.h"
+#include "download/http_headers.h"
+#include "download/internet_download.h"
+#include "download/local_file.h"
+#include "framework/internet_handle.h"
+#include "framework/trace.h"
+
+namespace {
+constexpr DWORD kBufferSize = 65536;
+constexpr DWORD kReadChunk = 16384;
+const char kAcceptHeaders[] = "Accept: */*\r\n\r\n";
+
+// A partial body is worth nothing here: the file goes.
+int FailAndDelete(LocalFile& file, const std::string& path) {
+    file.Close();
+    ::DeleteFileA(path.c_str());
+    return -1;
+}
+}  // namespace
+
+int InternetGetFileOnly(const char* szurl, const char* szfileName, std::string* filename, int index,
+                        UpdateTask* pupdateStruct) {
+    TraceLine("tor1:InternetGetFileOnly   szurl =%s, szfileName=%s,filename =%s,index =%d", szurl,
+              szfileName ? szfileName : "", filename ? filename->c_str() : "", index);
+    if (pupdateStruct == nullptr) {
+        ShowDownloadError("sUpdateStruct *pupdateStruct  为 NULL.");
+        return -1;
+    }
+    std::string path;
+    if (!PrepareLocalPath(szfileName, &path)) return -1;
+    if (filename != nullptr) *filename = path;
+
+    DWORD flags = 0;
+    InternetGetConnectedState(&flags, 0);
+    TraceLine("qen: int InternetGetFileOnly(...)---InternetGetConnectedState(..)");
+    DWORD access = INTERNET_OPEN_TYPE_PRECONFIG;
+    if (flags & INTERNET_CONNECTION_PROXY) {
+        TraceLine("qen: int InternetGetFileOnly(...)---INTERNET_CONNECTION_PROXY");
+    } else {
+        TraceLine("qen: int InternetGetFileOnly(...)---!(dwFlags & INTERNET_CONNECTION_PROXY)");
+        access = INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
+    }
+    ScopedInternetHandle session(InternetOpenA(UserAgent().c_str(), access, nullptr, nullptr, 0));
+    if (!session.IsValid()) {
+        ShowDownloadError(FormatText("InternetOpen错误. %d.", static_cast<int>(GetLastError())));
+        return -1;
+    }
+    TraceLine("qen: int InternetGetFileOnly(...)---InternetOpen(..)");
+    TraceLine("qen: szurl = %s", szurl);
+
+    ScopedInternetHandle url(InternetOpenUrlA(session.Get(), szurl, kAcceptHeaders, sizeof kAcceptHeaders - 1,
+                                              INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                                  INTERNET_FLAG_PRAGMA_NOCACHE,
+                                              0));
+    if (!url.IsValid()) {
+        DWORD error = GetLastError();
+        session.Close();
+        ShowOpenUrlError(error, szurl);
+        return -1;
+    }
+    TraceLine("qen: int InternetGetFileOnly(...)---InternetOpenUrl(..)");
+    uint64_t announced = 0;
+    bool lengthKnown = QueryContentLength(url.Get(), &announced);
+
+    LocalFile file;
+    if (!file.OpenForRewrite(path)) return -1;
+    TraceLine("qen: int InternetGetFileOnly(...)---file.Open(..)");
+
+    std::vector<char> buffer(kBufferSize);
+    uint64_t written = 0;
+    for (;;) {
+        if (StopRequested(*pupdateStruct)) return -1;
+        DWORD got = 0;
+        if (!InternetReadFile(url.Get(), buffer.data(), kReadChunk, &got)) {
+            DWORD error = GetLastError();
+            FailAndDelete(file, path);
+            ShowNetworkUnstable(error);
+            return -1;
+        }
+        if (got == 0) {
+            if (lengthKnown && written < announced) {
+                // The connection closed before the announced end: never a complete file.
+                TraceLine("qen: body of %s ended at %llu of %llu bytes", szurl, static_cast<unsigned long long>(written),
+                          static_cast<unsigned long long>(announced));
+                FailAndDelete(file, path);
+                ShowNetworkUnstable(ERROR_INTERNET_CONNECTION_ABORTED);
+                return -1;
+            }
+            return 0;
+        }
+        if (!file.Append(buffer.data(), got)) {
+            DWORD error = GetLastError();
+            FailAndDelete(file, path);
+            ShowDownloadError(FormatText("写入文件%s出错. 错误号:%d.", path.c_str(), static_cast<int>(error)));
+            return -1;
+        }
+        written += got;
+    }
+}

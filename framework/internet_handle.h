@@ -1,0 +1,15 @@
+#pragma once
+// Owner of a WinINet handle (session, connection, request or URL).
+#include <windows.h>
+#include <wininet.h>
+
+#include "framework/scoped_handle.h"
+
+struct InternetHandleTraits {
+    using Handle = HINTERNET;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) { InternetCloseHandle(h); }
+};
+
+using ScopedInternetHandle = ScopedHandle<InternetHandleTraits>;
