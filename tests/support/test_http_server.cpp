@@ -288,8 +288,6 @@ int TestHttpServer::BodyResponsesSent(const std::string& target) const {
     return found == m_bodyResponses.end() ? 0 : found->second;
 }
 
-bool TestHttpServer::Stopping() const { return IsSet(m_stop.Get()); }
-
 // One thread per connection; finished ones are joined as new ones arrive, the rest at stop.
 void TestHttpServer::AcceptLoop() {
     std::list<std::unique_ptr<Connection>> connections;

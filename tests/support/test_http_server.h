@@ -103,7 +103,6 @@ private:
     void ServeConnection(SOCKET socket);
     Reply Plan(const SeenRequest& request, bool keepAlive);
     bool SendBody(SOCKET socket, const Reply& reply, bool* clientGone);
-    bool Stopping() const;
 
     ScopedSocket m_listener;
     ScopedKernelHandle m_stop;  // manual-reset event: set once, when the server stops

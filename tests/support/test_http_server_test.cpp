@@ -357,10 +357,10 @@ TEST_F(HttpServerTest, CutResponsesAreShortThenWhole) {
     ASSERT_TRUE(third.Send(Get("/reset")));
     RawResponse reset = third.Read();
     EXPECT_FALSE(reset.complete);
-    EXPECT_EQ(WSAECONNRESET, reset.closeError);
-    { bool ok = third.Send("x"); printf("PROBE closeError=%d sendOk=%d err=%d body=%zu\n", reset.closeError, ok, ok?0:WSAGetLastError(), reset.body.size()); }
-    { bool ok = first.Send("x"); printf("PROBEG sendOk=%d err=%d\n", ok, ok?0:WSAGetLastError()); }
-    EXPECT_LE(reset.body.size(), 250u);
+    EXPECT_EQ(PatternBytes(0, 250), reset.body);
+    // Under Wine a reset is sometimes read as a plain end of stream; a send shows it reliably.
+    EXPECT_FALSE(third.Send("x"));
+    EXPECT_EQ(WSAECONNRESET, WSAGetLastError());
 }
 
 TEST_F(HttpServerTest, ErrorPages) {
