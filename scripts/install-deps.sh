@@ -9,6 +9,7 @@ packages=(
   googletest
   wine wine64
   xvfb xauth
+  curl
 )
 
 missing=()

@@ -73,16 +73,16 @@ bool SetTextField(char (&field)[N], const std::wstring& wide, const char* what, 
 
 }  // namespace
 
-bool ParseRequestSpec(const std::wstring& spec, sUpdateStruct& record, std::string& error) {
-    size_t first = spec.find(L',');
-    size_t second = first == std::wstring::npos ? first : spec.find(L',', first + 1);
-    size_t last = spec.rfind(L',');
+bool ParseRequestArgument(const std::wstring& argument, sUpdateStruct& record, std::string& error) {
+    size_t first = argument.find(L',');
+    size_t second = first == std::wstring::npos ? first : argument.find(L',', first + 1);
+    size_t last = argument.rfind(L',');
     if (second == std::wstring::npos || last == second) {
-        error = "--request needs ID,NAME,URL,KEY, got \"" + WideToUtf8(spec) + "\"";
+        error = "--request needs ID,NAME,URL,KEY, got \"" + WideToUtf8(argument) + "\"";
         return false;
     }
     long long nId = 0;
-    std::wstring id = spec.substr(0, first);
+    std::wstring id = argument.substr(0, first);
     if (!ParseNumber(id, INT32_MIN, INT32_MAX, nId)) {
         error = "--request: game id \"" + WideToUtf8(id) + "\" is not a 32-bit integer";
         return false;
@@ -90,11 +90,11 @@ bool ParseRequestSpec(const std::wstring& spec, sUpdateStruct& record, std::stri
     std::memset(&record, 0, sizeof record);
     record.cCmd = kCmdLobbyRequest;
     record.nGameID = static_cast<int32_t>(nId);
-    return SetTextField(record.szGameName, spec.substr(first + 1, second - first - 1),
+    return SetTextField(record.szGameName, argument.substr(first + 1, second - first - 1),
                         "--request: game name", error) &&
-           SetTextField(record.szUrl, spec.substr(second + 1, last - second - 1), "--request: URL",
+           SetTextField(record.szUrl, argument.substr(second + 1, last - second - 1), "--request: URL",
                         error) &&
-           SetTextField(record.szConfigKey, spec.substr(last + 1), "--request: config key", error);
+           SetTextField(record.szConfigKey, argument.substr(last + 1), "--request: config key", error);
 }
 
 bool ParseSimArgs(const std::vector<std::wstring>& args, SimOptions& options, std::string& error) {
@@ -138,7 +138,7 @@ bool ParseSimArgs(const std::vector<std::wstring>& args, SimOptions& options, st
             if (!takeNumber(1, 65535, options.nPort)) return false;
         } else if (name == L"--request") {
             sUpdateStruct record;
-            if (!takeValue() || !ParseRequestSpec(value, record, error)) return false;
+            if (!takeValue() || !ParseRequestArgument(value, record, error)) return false;
             options.vecRequests.push_back(record);
         } else if (name == L"--chunk") {
             if (!takeNumber(1, 1 << 20, options.nChunk)) return false;

@@ -41,7 +41,7 @@ extern const char kUsage[];
 
 // "ID,NAME,URL,KEY": the id runs to the first comma, the key starts after the last one and the
 // name ends at the second, so only the URL may contain commas. Texts are converted to GBK.
-bool ParseRequestSpec(const std::wstring& spec, sUpdateStruct& record, std::string& error);
+bool ParseRequestArgument(const std::wstring& argument, sUpdateStruct& record, std::string& error);
 
 // args without the program name. On failure `error` says what is wrong, in UTF-8.
 bool ParseSimArgs(const std::vector<std::wstring>& args, SimOptions& options, std::string& error);
