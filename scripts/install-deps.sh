@@ -9,7 +9,7 @@ packages=(
   googletest
   wine wine64
   xvfb xauth
-  curl
+  curl zip unzip
 )
 
 missing=()

@@ -30,7 +30,7 @@ std::string Bytes(const sUpdateStruct& record) {
 sUpdateStruct Request(const std::wstring& spec) {
     sUpdateStruct record;
     std::string error;
-    EXPECT_TRUE(ParseRequestSpec(spec, record, error)) << error;
+    EXPECT_TRUE(ParseRequestArgument(spec, record, error)) << error;
     return record;
 }
 
@@ -65,7 +65,7 @@ TEST(LobbySimOptions, TextsThatDontFitAreRefused) {
     std::string error;
     const std::wstring longest = L"1," + std::wstring(199, L'n') + L"," + std::wstring(999, L'u') + L"," +
                                  std::wstring(19, L'k');
-    EXPECT_TRUE(ParseRequestSpec(longest, record, error)) << error;
+    EXPECT_TRUE(ParseRequestArgument(longest, record, error)) << error;
     EXPECT_EQ(record.szConfigKey[18], 'k');
 
     struct Case {
@@ -84,7 +84,7 @@ TEST(LobbySimOptions, TextsThatDontFitAreRefused) {
     };
     for (const Case& c : cases) {
         error.clear();
-        EXPECT_FALSE(ParseRequestSpec(c.spec, record, error));
+        EXPECT_FALSE(ParseRequestArgument(c.spec, record, error));
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
 }
