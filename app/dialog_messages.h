@@ -27,3 +27,14 @@ enum DialogTimer : UINT_PTR {
     kTimerEnterFirstGame = 3,
     kTimerRefreshRowsGuarded = 100,
 };
+
+// Tasks travel in posted messages as owned references, so a task removed from the queue
+// still lives when a late report about it arrives.
+#include "lobby/update_task.h"
+
+// Posts `code` with an owned reference to `task` (or 0 for no task); false when the window
+// is gone (the reference is then released here).
+bool PostTaskMessage(HWND window, WPARAM code, const TaskPtr& task);
+
+// Takes back the reference a posted message carried; null for lParam 0.
+TaskPtr TakeTaskMessage(LPARAM lParam);

@@ -9,6 +9,7 @@
 #include "framework/message_box.h"
 #include "framework/trace.h"
 #include "update/exit_flag.h"
+#include "update/worker_control.h"
 
 CUpDateDlg::CUpDateDlg(CWnd* parent) : CDialog(IDD, parent) {
     m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
@@ -132,6 +133,12 @@ LRESULT CUpDateDlg::OnMyMessage(WPARAM code, LPARAM) {
         break;
     }
     return 1;
+}
+
+void CUpDateDlg::CtrlStartUpdate() {
+    TraceLine("tor: CUpDateDlg::CtrlStartUpdate()");
+    CSingleLock lock(m_csStart);
+    StartWaitingTasks(m_vecTasks);
 }
 
 void CUpDateDlg::OnReceive(const char* data, int length) {

@@ -30,6 +30,9 @@ public:
     bool CheckDownloading(const sUpdateStruct& request) const { return ::CheckDownloading(m_vecTasks, request); }
     TaskPtr FindNextWaiting() const { return ::FindNextWaiting(m_vecTasks); }
 
+    // Starts the next waiting task when none is running.
+    void CtrlStartUpdate();
+
 protected:
     INT_PTR DialogProc(UINT message, WPARAM wParam, LPARAM lParam) override;
     void DoDataExchange() override;

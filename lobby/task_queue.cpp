@@ -1,6 +1,6 @@
 #include "lobby/task_queue.h"
 
-TaskPtr CreateTask(const sUpdateStruct& request, CUpDateDlg* owner, int32_t nIndex) {
+TaskPtr CreateTask(const sUpdateStruct& request, CWnd* owner, int32_t nIndex) {
     TaskPtr task = std::make_shared<UpdateTask>(request);
     task->pdlg = owner;
     task->nIndex = nIndex;

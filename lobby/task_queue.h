@@ -8,7 +8,7 @@
 using TaskQueue = std::vector<TaskPtr>;
 
 // A new task: the record copied, every run-time field zero, its row at the end of the queue.
-TaskPtr CreateTask(const sUpdateStruct& request, CUpDateDlg* owner, int32_t nIndex);
+TaskPtr CreateTask(const sUpdateStruct& request, CWnd* owner, int32_t nIndex);
 
 // Some task for the same game is still waiting (state 0).
 bool CheckAdded(const TaskQueue& queue, const sUpdateStruct& request);

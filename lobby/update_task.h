@@ -10,7 +10,7 @@
 
 #include "lobby/update_record.h"
 
-class CUpDateDlg;
+class CWnd;
 
 enum TaskState : int32_t {
     kTaskWaiting = 0,
@@ -38,7 +38,7 @@ struct UpdateTask : sUpdateStruct {
     std::atomic<double> dSpeed{0.0};        // KB/s
     std::atomic<float> fProgress{0.0f};     // 0.0 .. 1.0; 1.0 or more counts as finished
     std::atomic<HANDLE> hThread{nullptr};   // the worker thread, set by its supervisor
-    CUpDateDlg* pdlg = nullptr;             // the dialog that the supervisor reports to
+    CWnd* pdlg = nullptr;                   // the main dialog; its supervisor reports to its window
     std::atomic<uint8_t> cPhase{kPhaseDownloading};
     std::atomic<bool> bStop{false};
     std::atomic<int32_t> nState{kTaskWaiting};

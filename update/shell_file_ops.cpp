@@ -1,0 +1,55 @@
+#include "update/shell_file_ops.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <vector>
+
+#include "download/download_messages.h"
+#include "update/engine_messages.h"
+
+namespace {
+constexpr FILEOP_FLAGS kSilentFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;  // 0x414
+
+// The shell's path-list form: the path, then two NUL bytes.
+std::vector<char> PathList(const std::string& path, size_t capacity) {
+    std::vector<char> list(std::max(capacity, path.size() + 2), '\0');
+    std::copy(path.begin(), path.end(), list.begin());
+    return list;
+}
+
+bool RunOperation(UINT operation, const std::string& from, const std::string* to, size_t capacity = MAX_PATH) {
+    std::vector<char> fromList = PathList(from, capacity);
+    std::vector<char> toList = to ? PathList(*to, capacity) : std::vector<char>();
+    SHFILEOPSTRUCTA op = {};
+    op.wFunc = operation;
+    op.pFrom = fromList.data();
+    op.pTo = to ? toList.data() : nullptr;
+    op.fFlags = kSilentFlags;
+    return ::SHFileOperationA(&op) == 0 && !op.fAnyOperationsAborted;
+}
+}  // namespace
+
+bool ShellDeleteFile(const std::string& path) {
+    if (!::PathFileExistsA(path.c_str())) return true;
+    if (RunOperation(FO_DELETE, path, nullptr)) return true;
+    ShowEngineError(FormatText("删除%s失败.", path.c_str()));
+    return false;
+}
+
+bool ShellMoveFile(const std::string& source, const std::string& target) {
+    if (RunOperation(FO_MOVE, source, &target)) return true;
+    ShowEngineError(FormatText("移动 %s 到 %s 失败.", source.c_str(), target.c_str()));
+    return false;
+}
+
+bool ShellCopyFile(const std::string& source, const std::string& target) {
+    if (RunOperation(FO_COPY, source, &target)) return true;
+    ShowEngineError(FormatText("复制 %s 到 %s 失败.", source.c_str(), target.c_str()));
+    return false;
+}
+
+void ShellRemoveTree(const std::string& path) {
+    if (::PathFileExistsA(path.c_str())) RunOperation(FO_DELETE, path, nullptr, 1024);
+}

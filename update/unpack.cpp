@@ -1,0 +1,100 @@
+#include "update/unpack.h"
+
+#include "app/process_values.h"
+#include "download/download_messages.h"
+#include "framework/scoped_handle.h"
+#include "framework/trace.h"
+#include "update/engine_messages.h"
+#include "update/exit_flag.h"
+#include "update/trace_log.h"
+#include "update/update_paths.h"
+
+namespace {
+using UnpackFunction = int (*)(const char* archive);
+using ProgressFunction = float (*)(const char* archive);
+constexpr DWORD kPollIntervalMs = 100;
+
+// GetProcAddress gives a generic pointer; the library's exports take one path each.
+template <typename Function>
+Function As(FARPROC address) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(address));
+}
+}  // namespace
+
+DWORD WINAPI UnzipThread(LPVOID param) {
+    ZipRate* unzip = static_cast<ZipRate*>(param);
+    if (unzip == nullptr) return static_cast<DWORD>(-1);
+    unzip->nResult = As<UnpackFunction>(unzip->pfnUnzip)(unzip->szFile);
+    return 0;
+}
+
+DWORD WINAPI UnzipRateThread(LPVOID param) {
+    ZipRate* rate = static_cast<ZipRate*>(param);
+    if (rate == nullptr || rate->pTask == nullptr) return static_cast<DWORD>(-1);
+    UpdateTask& task = *rate->pTask;
+    task.fProgress = 0.0f;
+    if (task.nIndex >= 0 && g_pTaskList != nullptr && task.cPhase != kPhaseUnpacking) task.cPhase = kPhaseUnpacking;
+    for (;;) {
+        if (g_bExit) break;
+        if (rate->g_bExit) break;
+        if (rate->pfnUnzip == nullptr) break;
+        task.fProgress = As<ProgressFunction>(rate->pfnUnzip)(rate->szFile);
+        ::Sleep(kPollIntervalMs);
+    }
+    if (rate->g_bExit) task.cPhase = kPhaseUnpacked;
+    TraceLine("tor1:g_bExit=%d, pZipRate->g_bExit=%d,", g_bExit ? 1 : 0, rate->g_bExit ? 1 : 0);
+    return 0;
+}
+
+namespace {
+// Ends the poller; a failed unpack must not leave the row saying it was unpacked.
+void EndPolling(ZipRate& rate, ScopedKernelHandle& poller, bool unpacked) {
+    rate.g_bExit = true;
+    if (poller.IsValid()) ::WaitForSingleObject(poller.Get(), INFINITE);
+    if (!unpacked) rate.pTask->cPhase = kPhaseDownloading;
+}
+}  // namespace
+
+bool UnpackArchive(const TaskPtr& task, const std::string& archive) {
+    g_ofsOutput << "下载完毕开始解压" << std::endl;
+    // Loaded by name for every archive and never unloaded: the library may keep state.
+    HMODULE library = ::LoadLibraryA("Unzip.dll");
+    ZipRate rate;
+    rate.pTask = task.get();
+    rate.szFile = archive.c_str();
+    rate.pfnUnzip = library ? ::GetProcAddress(library, "UnzipComplete") : nullptr;
+    if (rate.pfnUnzip == nullptr) {
+        ShowEngineErrorTitle("动态库加载,返回文件解压进度函数失败!");
+        return false;
+    }
+    ScopedKernelHandle poller(::CreateThread(nullptr, 0, UnzipRateThread, &rate, 0, nullptr));
+
+    ZipRate unzip;
+    unzip.pTask = task.get();
+    unzip.szFile = archive.c_str();
+    unzip.pfnUnzip = ::GetProcAddress(library, "OnUpdateFile");
+    if (unzip.pfnUnzip == nullptr) {
+        ShowEngineErrorTitle("动态库加载失败");
+        EndPolling(rate, poller, false);
+        return false;
+    }
+    ScopedKernelHandle unpacker(::CreateThread(nullptr, 0, UnzipThread, &unzip, 0, nullptr));
+    if (!unpacker.IsValid()) {
+        EndPolling(rate, poller, false);
+        ShowEngineError(FormatText("解压文件%s失败. 无法启动解压线程.", archive.c_str()));
+        return false;
+    }
+    ::WaitForSingleObject(unpacker.Get(), INFINITE);
+    bool unpacked = unzip.nResult == 0;
+    EndPolling(rate, poller, unpacked);
+    if (!unpacked) {
+        // The archive stays, so the next attempt can use it again.
+        ShowEngineError(FormatText("解压文件%s失败. 错误号:%d.", archive.c_str(), unzip.nResult));
+        return false;
+    }
+    task->nState = kTaskFinished;
+    g_ofsOutput << "解压完毕，开始删除文件" << std::endl;
+    ::DeleteFileA(JoinPath(GetModuleDir(), archive).c_str());
+    g_ofsOutput << "删除完毕" << std::endl;
+    return true;
+}

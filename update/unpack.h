@@ -1,0 +1,24 @@
+#pragma once
+// Unpacking a downloaded archive through "Unzip.dll", with its progress polled into the task.
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "lobby/update_task.h"
+
+// What both unpack threads get; lives on the worker's stack until both have ended.
+struct ZipRate {
+    UpdateTask* pTask = nullptr;
+    const char* szFile = nullptr;   // the archive, as the list names it
+    FARPROC pfnUnzip = nullptr;     // "UnzipComplete" for the poller, "OnUpdateFile" for the unpacker
+    std::atomic<bool> g_bExit{false};  // the unpack has ended: the poller stops
+    int nResult = 0;                // what "OnUpdateFile" returned: 0 unpacked, else a failure code
+};
+
+DWORD WINAPI UnzipThread(LPVOID param);
+DWORD WINAPI UnzipRateThread(LPVOID param);
+
+// The "DEC" command: unpacks `archive` next to itself, marks the task finished, deletes the
+// archive. On any failure the archive stays, the task is not finished, and an error is shown.
+bool UnpackArchive(const TaskPtr& task, const std::string& archive);

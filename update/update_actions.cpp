@@ -1,0 +1,129 @@
+#include "update/update_actions.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+
+#include "download/download_messages.h"
+#include "download/internet_download.h"
+#include "framework/scoped_handle.h"
+#include "framework/trace.h"
+#include "update/engine_messages.h"
+#include "update/exit_flag.h"
+#include "update/shell_file_ops.h"
+#include "update/trace_log.h"
+#include "update/unpack.h"
+#include "update/update_files.h"
+#include "update/update_paths.h"
+
+namespace {
+
+enum class Step { Continue, End };
+
+void LaunchLobbyClient() {
+    std::string client = GetModuleDir() + "\\Mavrin.exe";
+    ::ShellExecuteA(nullptr, "open", client.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void RunDownload(const TaskPtr& task, const UpdateListEntry& entry, int row) {
+    DownloadJob job;
+    job.pupdateStruct = task;
+    std::snprintf(job.szurl, sizeof job.szurl, "%s", entry.srcfile.c_str());
+    std::snprintf(job.szfileName, sizeof job.szfileName, "%s", entry.destfile.c_str());
+    job.index = row;
+    ScopedKernelHandle thread(::CreateThread(nullptr, 0, DownloadThread, &job, 0, nullptr));
+    if (thread.IsValid()) ::WaitForSingleObject(thread.Get(), INFINITE);
+}
+
+bool RequireSource(const UpdateListEntry& entry, const char* message) {
+    if (!entry.srcfile.empty()) return true;
+    ShowEngineError(message);
+    return false;
+}
+
+Step RunCommand(const TaskPtr& task, const UpdateListEntry& entry) {
+    const std::string& cmd = entry.cmd;
+    const std::string& src = entry.srcfile;
+    const std::string& dest = entry.destfile;
+    if (cmd == "DEL") return ShellDeleteFile(dest) ? Step::Continue : Step::End;
+    if (cmd == "MOVE") {
+        if (!RequireSource(entry, "执行更新列表文件错误,动作为移动文件但源文件路径为空.")) return Step::End;
+        return ShellMoveFile(src, dest) ? Step::Continue : Step::End;
+    }
+    if (cmd == "COPY") {
+        if (!RequireSource(entry, "执行更新列表文件错误,动作为复制文件但源文件路径为空.")) return Step::End;
+        return ShellCopyFile(src, dest) ? Step::Continue : Step::End;
+    }
+    if (cmd == "REN") {
+        if (!RequireSource(entry, "执行更新列表文件错误,动作为重命名但源文件路径为空.")) return Step::End;
+        if (std::rename(src.c_str(), dest.c_str()) == 0) return Step::Continue;
+        ShowEngineError(FormatText("rename执行失败,源文件:%s,目标文件:%s.错误号:%d", src.c_str(), dest.c_str(),
+                                   static_cast<int>(::GetLastError())));
+        return Step::End;
+    }
+    if (cmd == "CRE") {
+        if (::CreateDirectoryA(dest.c_str(), nullptr)) return Step::Continue;
+        // A folder that is already there is what the list asked for.
+        if (::GetLastError() == ERROR_ALREADY_EXISTS) return Step::Continue;
+        ShowEngineError(FormatText("CreateDirectory执行失败,目录:%s.错误号:%d", dest.c_str(),
+                                   static_cast<int>(::GetLastError())));
+        return Step::End;
+    }
+    if (cmd == "EXEC") {
+        std::string lower = dest;
+        for (char& c : lower) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        int show = lower.find(".exe") != std::string::npos ? SW_SHOW : SW_HIDE;
+        HINSTANCE started = ::ShellExecuteA(nullptr, "open", dest.c_str(), nullptr, nullptr, show);
+        return started == nullptr ? Step::End : Step::Continue;
+    }
+    if (cmd == "REDC") {
+        ShellRemoveTree(JoinPath(GetModuleDir(), dest));
+        return Step::Continue;
+    }
+    if (cmd == "DEC") return UnpackArchive(task, dest) ? Step::Continue : Step::End;
+    ShowEngineError(FormatText("未知的更新命令. %s", cmd.c_str()));
+    return Step::End;
+}
+
+}  // namespace
+
+int ExecuteUpdateList(const TaskPtr& task, const std::string& listPath) {
+    const int row = task->nIndex;
+    for (int index = 0;; ++index) {
+        if (task->bStop) return -1;
+        TraceLine("tor1:list[%d]", index);
+        int action = ReadListAction(listPath, index);
+        if (action == 0) {
+            LaunchLobbyClient();
+            return 0;
+        }
+        if (action == -1) {
+            ShowEngineError("解析更新列表文件错误.");
+            return -1;
+        }
+        UpdateListEntry entry = ReadListEntry(listPath, index);
+        g_ofsOutput << "执行命令:" << entry.srcfile << "-----" << entry.destfile << "-----" << action << "-----"
+                    << entry.cmd << std::endl;
+        if ((action & kActionCommand) && entry.cmd.empty()) {
+            ShowEngineError("解析更新列表文件错误,动作有命令但命令为空.");
+            return -1;
+        }
+        if ((action & kActionDownload) && (entry.srcfile.empty() || entry.destfile.empty())) {
+            ShowEngineError("解析更新列表文件错误,动作为下载文件但文件路径为空.");
+            return -1;
+        }
+        if (action & kActionDownload) {
+            RunDownload(task, entry, row);
+            if (g_bExit || task->bStop) {
+                // A stopped download leaves no half-written file behind.
+                ::DeleteFileA(JoinPath(GetModuleDir(), entry.destfile).c_str());
+                return -1;
+            }
+        }
+        if ((action & kActionCommand) && RunCommand(task, entry) == Step::End) return -1;
+        if (g_bExit) return -1;
+    }
+}
