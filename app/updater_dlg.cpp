@@ -1,8 +1,12 @@
+// The main dialog's construction, start-up, commands and shutdown.
 #include "app/updater_dlg.h"
+
+#include <commctrl.h>
 
 #include <cstring>
 #include <memory>
 
+#include "app/dialog_layout.h"
 #include "app/dialog_messages.h"
 #include "app/process_values.h"
 #include "app/resource.h"
@@ -10,6 +14,13 @@
 #include "framework/trace.h"
 #include "update/exit_flag.h"
 #include "update/worker_control.h"
+
+const char kLobbyGameName[] = "游戏大厅";
+const char kAppTitle[] = "updater";
+
+namespace {
+constexpr DWORD kWorkerGraceMs = 3000;
+}
 
 CUpDateDlg::CUpDateDlg(CWnd* parent) : CDialog(IDD, parent) {
     m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
@@ -24,6 +35,9 @@ void CUpDateDlg::StopEverything() {
     g_bExit = true;
     m_socket.Shutdown();
     StopAndReleaseAll(m_vecTasks);
+    // Workers see the flags at their next check; give them a moment to end cleanly. The
+    // tasks they hold live on with them in any case.
+    WaitForWorkers(kWorkerGraceMs);
 }
 
 void CUpDateDlg::DoDataExchange() {
@@ -43,14 +57,27 @@ BOOL CUpDateDlg::OnInitDialog() {
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     g_hMainWnd = m_hWnd;
     g_pTaskList = &m_listTasks;
+    ConfigureTaskList();
+    SetTimer(kTimerRefreshRowsGuarded, kRefreshMs);
 
     char modulePath[MAX_PATH] = {};
     ::GetModuleFileNameA(nullptr, modulePath, MAX_PATH);
     AppDirFromModulePath(modulePath, g_szAppDir, sizeof g_szAppDir);
 
-    SetTimer(kTimerStartLink, 100);
+    SetTimer(kTimerStartLink, kRefreshMs);
+    SetTimer(kTimerRefreshRows, kRefreshMs);
     TraceLine("qen: OnInitDialog done");
     return TRUE;
+}
+
+void CUpDateDlg::ConfigureTaskList() {
+    struct Column {
+        const char* title;
+        int width;
+    };
+    const Column columns[] = {{"任务名", 85}, {"大小(KB)", 60}, {"进度", 170},
+                              {"速度(KB/S)", 80}, {"进入游戏", 60}, {"取消", 76}};
+    for (int i = 0; i < 6; ++i) m_listTasks.InsertColumn(i, columns[i].title, LVCFMT_CENTER, columns[i].width);
 }
 
 INT_PTR CUpDateDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -63,6 +90,9 @@ INT_PTR CUpDateDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
         case IDOK:
             OnOkCommand();
             return TRUE;
+        case IDC_MINIMIZE:
+            SendMessage(WM_SYSCOMMAND, SC_MINIMIZE);
+            return TRUE;
         default:
             return FALSE;
         }
@@ -72,6 +102,9 @@ INT_PTR CUpDateDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
         OnTimer(wParam);
         return TRUE;
+    case WM_LBUTTONDOWN:
+        OnLButtonDown(lParam);
+        return FALSE;
     case WM_MY_MESSAGE_1:
         SetMsgResult(OnMyMessage(wParam, lParam));
         return TRUE;
@@ -83,10 +116,21 @@ INT_PTR CUpDateDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY:
         // Nothing may post a record after this, and what was posted is freed here.
         m_socket.Shutdown();
-        DropUndeliveredRecords();
+        g_pTaskList = nullptr;
+        DropUndeliveredMessages();
         return FALSE;
     default:
         return CDialog::DialogProc(message, wParam, lParam);
+    }
+}
+
+void CUpDateDlg::OnLButtonDown(LPARAM point) {
+    RECT client;
+    ::GetClientRect(m_hWnd, &client);
+    int x = static_cast<short>(LOWORD(point));
+    int y = static_cast<short>(HIWORD(point));
+    if (y >= 0 && y < kDragBandHeight && x >= 0 && x < client.right) {
+        PostMessage(WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(x, y));
     }
 }
 
@@ -110,31 +154,6 @@ void CUpDateDlg::OnOK() {
     CDialog::OnOK();
 }
 
-void CUpDateDlg::OnTimer(UINT_PTR id) {
-    switch (id) {
-    case kTimerStartLink:
-        KillTimer(kTimerStartLink);
-        TraceLine("qen:  OnTimer 1");
-        PostMessage(WM_MY_MESSAGE_1, kCodeStartLobbyLink, 0);
-        break;
-    default:
-        break;
-    }
-}
-
-LRESULT CUpDateDlg::OnMyMessage(WPARAM code, LPARAM) {
-    CSingleLock lock(m_csList);
-    switch (code) {
-    case kCodeStartLobbyLink:
-        m_socket.SetClientSimpleSocket(this);
-        TraceLine("qen: lobby link started");
-        break;
-    default:
-        break;
-    }
-    return 1;
-}
-
 void CUpDateDlg::CtrlStartUpdate() {
     TraceLine("tor: CUpDateDlg::CtrlStartUpdate()");
     CSingleLock lock(m_csStart);
@@ -142,7 +161,6 @@ void CUpDateDlg::CtrlStartUpdate() {
 }
 
 void CUpDateDlg::OnReceive(const char* data, int length) {
-    CSingleLock lock(m_csIntake);
     if (length != kRecordSize) return;
     auto record = std::make_unique<sUpdateStruct>();
     std::memcpy(record.get(), data, kRecordSize);
@@ -153,15 +171,14 @@ void CUpDateDlg::OnReceive(const char* data, int length) {
     }
 }
 
-void CUpDateDlg::OnLobbyRecord(const sUpdateStruct& record) {
-    TraceLine("qen: request received, game %d \"%s\" url %s key %s", record.nGameID,
-              FieldText(record.szGameName).c_str(), FieldText(record.szUrl).c_str(),
-              FieldText(record.szConfigKey).c_str());
-}
-
-void CUpDateDlg::DropUndeliveredRecords() {
+void CUpDateDlg::DropUndeliveredMessages() {
     MSG msg;
     while (::PeekMessageW(&msg, m_hWnd, WM_LOBBY_RECORD, WM_LOBBY_RECORD, PM_REMOVE)) {
         delete reinterpret_cast<sUpdateStruct*>(msg.lParam);
+    }
+    while (::PeekMessageW(&msg, m_hWnd, WM_MY_MESSAGE_1, WM_MY_MESSAGE_1, PM_REMOVE)) {
+        if (msg.wParam == kCodeTaskEnded || msg.wParam == kCodeFinalProgress || msg.wParam == kCodeRemoveTask) {
+            TakeTaskMessage(msg.lParam);
+        }
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
-// The main dialog: owns the task queue, the lobby link and the task list.
+// The main dialog: owns the task queue, the lobby link and the task list, and is the hub
+// every thread reports to.
 #include <windows.h>
 
 #include "framework/controls.h"
@@ -22,7 +23,7 @@ public:
     // The one close-all path: stops every task and the lobby link, ends the modal loop.
     void OnOK() override;
 
-    // Receive thread: hands the record to the UI thread.
+    // Receive thread: hands the record to the UI thread, where the intake runs.
     void OnReceive(const char* data, int length) override;
     void OnPipeData(const char*, int) override {}
 
@@ -32,6 +33,8 @@ public:
 
     // Starts the next waiting task when none is running.
     void CtrlStartUpdate();
+    // Asks the lobby to open the game's room.
+    bool StartGameRoom(int32_t nGameID);
 
 protected:
     INT_PTR DialogProc(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -39,13 +42,30 @@ protected:
     BOOL OnInitDialog() override;
 
 private:
+    // Start-up, commands and shutdown (updater_dlg.cpp).
+    void ConfigureTaskList();
     void OnCancelCommand();
     void OnOkCommand();
-    void OnTimer(UINT_PTR id);
-    LRESULT OnMyMessage(WPARAM code, LPARAM lParam);
-    void OnLobbyRecord(const sUpdateStruct& record);
+    void OnLButtonDown(LPARAM point);
     void StopEverything();
-    void DropUndeliveredRecords();
+    void DropUndeliveredMessages();
+
+    // The hub (dialog_controller.cpp).
+    LRESULT OnMyMessage(WPARAM code, LPARAM lParam);
+    void OnTaskEnded(const TaskPtr& task);
+    void OnFinalProgress(const TaskPtr& task);
+    void OnCancelRow(int row);
+    void OnEnterGame(int row);
+    void OnRemoveTask(const TaskPtr& task);
+    void OnTimer(UINT_PTR id);
+    void RefreshRows();
+    void FlashCaption(DWORD flags, UINT count, DWORD timeout);
+    TaskPtr TaskAtRow(int row) const;
+
+    // The intake (request_intake.cpp).
+    void OnLobbyRecord(const sUpdateStruct& record);
+    void ShowMessageWithoutBlocking(const std::string& title, const std::string& text);
+    void BringToFront();
 
     HICON m_hIcon = nullptr;
     RECT m_rcClient = {};

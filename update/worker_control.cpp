@@ -1,5 +1,6 @@
 #include "update/worker_control.h"
 
+#include <atomic>
 #include <memory>
 
 #include "app/dialog_messages.h"
@@ -14,6 +15,12 @@
 
 namespace {
 constexpr int kRunningLimit = 1;
+std::atomic<int> g_nSupervisors{0};
+
+// Counted from before its thread is created until it ends, so a wait never misses one.
+struct SupervisorEnd {
+    ~SupervisorEnd() { --g_nSupervisors; }
+};
 
 // Starts `procedure` with its own reference to the task.
 HANDLE StartTaskThread(LPTHREAD_START_ROUTINE procedure, const TaskPtr& task) {
@@ -43,8 +50,10 @@ void StartWaitingTasks(const TaskQueue& queue) {
         TaskPtr next = FindNextWaiting(queue);
         if (!next) break;
         next->nState = kTaskRunning;
+        ++g_nSupervisors;
         ScopedKernelHandle supervisor(StartTaskThread(UpdateSupervisor, next));
         if (!supervisor.IsValid()) {
+            --g_nSupervisors;
             // Left waiting, so the next start request tries it again.
             TraceLine("tor: supervisor thread could not be created err = %lu", ::GetLastError());
             next->nState = kTaskWaiting;
@@ -52,7 +61,17 @@ void StartWaitingTasks(const TaskQueue& queue) {
     }
 }
 
+bool WaitForWorkers(DWORD timeoutMs) {
+    DWORD start = ::GetTickCount();
+    while (g_nSupervisors > 0) {
+        if (::GetTickCount() - start >= timeoutMs) return false;
+        ::Sleep(20);
+    }
+    return true;
+}
+
 DWORD WINAPI UpdateSupervisor(LPVOID param) {
+    SupervisorEnd counted;
     TaskPtr task = TakeTask(param);
     if (!task) return 0;
     if (g_bExit) return static_cast<DWORD>(-1);

@@ -9,6 +9,9 @@
 // dialog's start lock.
 void StartWaitingTasks(const TaskQueue& queue);
 
+// Waits until every supervisor (and so every worker) has ended, at most `timeoutMs`.
+bool WaitForWorkers(DWORD timeoutMs);
+
 // Thread procedures; `param` is a heap TaskPtr* whose ownership passes to the thread.
 DWORD WINAPI UpdateSupervisor(LPVOID param);
 DWORD WINAPI StartUpdateEx(LPVOID param);

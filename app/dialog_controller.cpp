@@ -1,0 +1,188 @@
+// The hub: every thread's report (WM_MY_MESSAGE_1) and the dialog's timers.
+#include <windows.h>
+
+#include "app/dialog_layout.h"
+#include "app/dialog_messages.h"
+#include "app/updater_dlg.h"
+#include "framework/message_box.h"
+#include "framework/trace.h"
+
+LRESULT CUpDateDlg::OnMyMessage(WPARAM code, LPARAM lParam) {
+    CSingleLock lock(m_csList);
+    switch (code) {
+    case kCodeTaskEnded:
+        OnTaskEnded(TakeTaskMessage(lParam));
+        break;
+    case kCodeFinalProgress:
+        OnFinalProgress(TakeTaskMessage(lParam));
+        break;
+    case kCodeStartLobbyLink:
+        m_socket.SetClientSimpleSocket(this);
+        TraceLine("qen: lobby link started");
+        break;
+    case kCodeCancelRow:
+        OnCancelRow(static_cast<int>(lParam));
+        break;
+    case kCodeStartWaiting:
+        TraceLine("tor: start waiting tasks");
+        CtrlStartUpdate();
+        break;
+    case kCodeEnterGame:
+        OnEnterGame(static_cast<int>(lParam));
+        break;
+    case kCodeRemoveTask:
+        OnRemoveTask(TakeTaskMessage(lParam));
+        break;
+    default:
+        break;
+    }
+    return 1;
+}
+
+TaskPtr CUpDateDlg::TaskAtRow(int row) const {
+    if (row < 0) return nullptr;
+    for (const TaskPtr& task : m_vecTasks) {
+        if (task && task->nIndex == row) return task;
+    }
+    return nullptr;
+}
+
+void CUpDateDlg::OnTaskEnded(const TaskPtr& task) {
+    if (task) {
+        // The lobby learns of every end, also of a task whose row is already gone.
+        SendRecord(m_socket.GetSocket(), MakeTaskEndedReport(*task));
+        TraceLine("tor: task ended, game %d", task->nGameID);
+        if (task->nIndex >= 0) m_listTasks.ShowEnterButton(task->nIndex);
+    }
+    size_t finished = 0;
+    for (const TaskPtr& queued : m_vecTasks) {
+        if (queued && queued->nIndex >= 0 && queued->fProgress >= 1.0f) {
+            ++finished;
+            FlashCaption(FLASHW_ALL | FLASHW_TIMERNOFG, 30, 0);
+        }
+    }
+    if (!m_vecTasks.empty() && finished == m_vecTasks.size()) {
+        if (m_vecTasks.size() == 1) {
+            PostMessage(WM_MY_MESSAGE_1, kCodeEnterGame, 0);
+            SetTimer(kTimerAutoClose, kAutoCloseMs);
+            return;
+        }
+        SetTimer(kTimerEnterFirstGame, kEnterFirstGameMs);
+        FlashCaption(FLASHW_ALL | FLASHW_TIMERNOFG, 30, 0);
+    }
+    ::UpdateWindow(m_hWnd);
+    PostMessage(WM_MY_MESSAGE_1, kCodeStartWaiting, 0);
+    TraceLine("tor: task end handled");
+}
+
+void CUpDateDlg::OnFinalProgress(const TaskPtr& task) {
+    if (!task) return;
+    if (task->fProgress >= 1.0f && task->dSpeed != 0.0) task->dSpeed = 0.0;
+    int row = task->nIndex;
+    if (row < 0) return;  // removed meanwhile: its row belongs to another task now
+    m_listTasks.SetItemProgress(row, task->fProgress);
+    m_listTasks.SetItemSpeed(row, static_cast<float>(task->dSpeed));
+}
+
+void CUpDateDlg::OnCancelRow(int row) {
+    TaskPtr task = TaskAtRow(row);
+    if (!task) return;
+    task->bStop = true;
+    // Not started yet: no supervisor will report its end, so report it here.
+    if (CheckAdded(*task)) PostTaskMessage(m_hWnd, kCodeTaskEnded, task);
+    PostTaskMessage(m_hWnd, kCodeRemoveTask, task);
+}
+
+void CUpDateDlg::OnEnterGame(int row) {
+    TaskPtr task = TaskAtRow(row);
+    if (!task) return;
+    if (FieldText(task->szGameName) == kLobbyGameName) return;
+    if (task->nState == kTaskFinished) {
+        TraceLine("tor1:%s", FieldText(task->szGameName).c_str());
+        ::SetFocus(m_hWnd);
+        StartGameRoom(task->nGameID);
+        ShowWindow(SW_MINIMIZE);
+    } else {
+        ShowMessageBox(m_hWnd, "此游戏正在更新, 请您在更新完后再进入游戏", kAppTitle, MB_OK);
+    }
+}
+
+void CUpDateDlg::OnRemoveTask(const TaskPtr& task) {
+    if (task && task->nIndex >= 0) {
+        int row = task->nIndex;
+        m_listTasks.DeleteItem(row);
+        m_listTasks.HideCancelButton(row);
+        m_listTasks.HideEnterButton(row);
+        ::InvalidateRect(m_listTasks.GetSafeHwnd(), nullptr, TRUE);
+        TaskPtr removed = RemoveTaskAtRow(m_vecTasks, row);
+        // It may live on with its supervisor; it names no row any more.
+        if (removed) removed->nIndex = -1;
+    }
+    if (m_listTasks.GetItemCount() <= kRowsWithoutScrollBar) {
+        m_listTasks.SetColumnWidth(kColumnCancel, kCancelColumnWide);
+        m_bNarrowColumn = false;
+    }
+    if (m_vecTasks.empty()) OnOK();
+    PostMessage(WM_MY_MESSAGE_1, kCodeStartWaiting, 0);
+}
+
+bool CUpDateDlg::StartGameRoom(int32_t nGameID) {
+    bool sent = SendRecord(m_socket.GetSocket(), MakeStartGameRoomRequest(nGameID));
+    TraceLine("tor:----StartGameRoom--- Rommid =%d send=%d", nGameID, sent ? kRecordSize : SOCKET_ERROR);
+    return true;
+}
+
+void CUpDateDlg::RefreshRows() {
+    CSingleLock lock(m_csList);
+    for (const TaskPtr& task : m_vecTasks) {
+        if (!task || task->nIndex < 0) continue;
+        try {
+            int row = task->nIndex;
+            m_listTasks.SetItemPhase(row, task->cPhase);
+            m_listTasks.SetItemProgress(row, task->fProgress);
+            m_listTasks.SetItemSpeed(row, static_cast<float>(task->dSpeed));
+        } catch (...) {
+            TraceLine("qen: row %d could not be refreshed", task->nIndex.load());
+        }
+    }
+}
+
+void CUpDateDlg::OnTimer(UINT_PTR id) {
+    switch (id) {
+    case kTimerRefreshRows:
+        RefreshRows();
+        break;
+    case kTimerRefreshRowsGuarded:
+        try {
+            RefreshRows();
+        } catch (...) {
+        }
+        break;
+    case kTimerStartLink:
+        KillTimer(kTimerStartLink);
+        TraceLine("qen:  OnTimer 1");
+        PostMessage(WM_MY_MESSAGE_1, kCodeStartLobbyLink, 0);
+        break;
+    case kTimerAutoClose:
+        KillTimer(kTimerAutoClose);
+        OnOK();
+        break;
+    case kTimerEnterFirstGame:
+        KillTimer(kTimerEnterFirstGame);
+        PostMessage(WM_MY_MESSAGE_1, kCodeEnterGame, 0);
+        SetTimer(kTimerAutoClose, kAutoCloseMs);
+        break;
+    default:
+        break;
+    }
+}
+
+void CUpDateDlg::FlashCaption(DWORD flags, UINT count, DWORD timeout) {
+    FLASHWINFO info = {};
+    info.cbSize = sizeof info;
+    info.hwnd = m_hWnd;
+    info.dwFlags = flags;
+    info.uCount = count;
+    info.dwTimeout = timeout;
+    ::FlashWindowEx(&info);
+}

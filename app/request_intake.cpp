@@ -1,0 +1,73 @@
+// The intake: each request from the lobby becomes a queued task with a row, or is refused as
+// a duplicate. Runs on the UI thread, which owns the queue and the list.
+#include <windows.h>
+
+#include <memory>
+
+#include "app/dialog_layout.h"
+#include "app/updater_dlg.h"
+#include "download/download_messages.h"
+#include "framework/message_box.h"
+#include "framework/trace.h"
+
+namespace {
+// What a message-box thread shows; it owns its texts and frees itself.
+struct MessageJob {
+    std::string title;
+    std::string text;
+    HWND owner;
+};
+
+DWORD WINAPI ShowMessageThread(LPVOID param) {
+    std::unique_ptr<MessageJob> job(static_cast<MessageJob*>(param));
+    if (!job || job->owner == nullptr) return static_cast<DWORD>(-1);
+    ShowMessageBox(job->owner, job->text, job->title, MB_OK);
+    return 0;
+}
+}  // namespace
+
+void CUpDateDlg::ShowMessageWithoutBlocking(const std::string& title, const std::string& text) {
+    MessageJob* job = new MessageJob{title, text, m_hWnd};
+    HANDLE thread = ::CreateThread(nullptr, 0, ShowMessageThread, job, 0, nullptr);
+    if (thread == nullptr) {
+        delete job;
+        return;
+    }
+    ::CloseHandle(thread);  // the box's thread ends when the box is closed
+}
+
+void CUpDateDlg::OnLobbyRecord(const sUpdateStruct& record) {
+    CSingleLock lock(m_csIntake);
+    std::string name = FieldText(record.szGameName);
+    if (CheckAdded(record)) {
+        ShowMessageWithoutBlocking("提示", FormatText("抱歉,您已经添加'%s'游戏,不能重复添加", name.c_str()));
+        CtrlStartUpdate();
+        BringToFront();
+        return;
+    }
+    if (CheckDownloading(record)) {
+        ShowMessageWithoutBlocking("提示", FormatText("抱歉,您已经在下载'%s'游戏,不能重复下载", name.c_str()));
+        CtrlStartUpdate();
+        BringToFront();
+        return;
+    }
+    TaskPtr task = CreateTask(record, this, static_cast<int32_t>(m_vecTasks.size()));
+    m_vecTasks.push_back(task);
+    m_listTasks.InsertItem(task->nIndex, name);
+    TraceLine("qen: request queued, game %d \"%s\" row %d", record.nGameID, name.c_str(), task->nIndex.load());
+    BringToFront();
+    CtrlStartUpdate();
+    ShowWindow(SW_SHOWNORMAL);
+}
+
+void CUpDateDlg::BringToFront() {
+    int rows = m_listTasks.GetItemCount();
+    if (rows > kRowsWithoutScrollBar && !m_bNarrowColumn) {
+        m_listTasks.SetColumnWidth(kColumnCancel, kCancelColumnNarrow);
+        ::InvalidateRect(m_listTasks.GetSafeHwnd(), nullptr, TRUE);
+        m_bNarrowColumn = true;
+    }
+    for (int row = 0; row < rows; ++row) m_listTasks.EnsureVisible(row, false);
+    ::SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    ::SetWindowPos(m_hWnd, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+}
