@@ -10,6 +10,7 @@ packages=(
   wine wine64
   xvfb xauth
   curl zip unzip
+  fonts-wqy-zenhei imagemagick
 )
 
 missing=()

@@ -19,6 +19,16 @@ std::vector<char> PathList(const std::string& path, size_t capacity) {
     return list;
 }
 
+// The shell reports some failures as success (a missing source under some systems): look
+// first. A wildcard source counts when it matches anything.
+bool SourceExists(const std::string& source) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA(source.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    ::FindClose(search);
+    return true;
+}
+
 bool RunOperation(UINT operation, const std::string& from, const std::string* to, size_t capacity = MAX_PATH) {
     std::vector<char> fromList = PathList(from, capacity);
     std::vector<char> toList = to ? PathList(*to, capacity) : std::vector<char>();
@@ -39,13 +49,13 @@ bool ShellDeleteFile(const std::string& path) {
 }
 
 bool ShellMoveFile(const std::string& source, const std::string& target) {
-    if (RunOperation(FO_MOVE, source, &target)) return true;
+    if (SourceExists(source) && RunOperation(FO_MOVE, source, &target)) return true;
     ShowEngineError(FormatText("移动 %s 到 %s 失败.", source.c_str(), target.c_str()));
     return false;
 }
 
 bool ShellCopyFile(const std::string& source, const std::string& target) {
-    if (RunOperation(FO_COPY, source, &target)) return true;
+    if (SourceExists(source) && RunOperation(FO_COPY, source, &target)) return true;
     ShowEngineError(FormatText("复制 %s 到 %s 失败.", source.c_str(), target.c_str()));
     return false;
 }
