@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "byte_range.h"
+#include "framework/scoped_handle.h"
 #include "file_sender.h"
 #include "request_head.h"
 #include "response_head.h"
@@ -16,6 +17,9 @@ namespace updsrv {
 namespace {
 
 constexpr int kReceiveChunk = 4096;
+// A keep-alive connection that stays silent this long is closed.
+constexpr DWORD kIdleTimeoutMs = 60 * 1000;
+
 // After our last response, how long we read and drop what the client still sends, so
 // unread bytes don't turn our close into a reset that destroys the response in flight.
 constexpr DWORD kLingerMs = 2000;
@@ -76,8 +80,8 @@ void CConnection::Run() {
                 return;
             }
             char chunk[kReceiveChunk];
-            int n = recv(m_socket, chunk, sizeof chunk, 0);
-            if (n <= 0) return;  // the client closed, went idle too long, or we are stopping
+            int n = m_io.Receive(chunk, sizeof chunk, kIdleTimeoutMs);
+            if (n <= 0) return;  // the client closed or went idle, or we stop
             buffer.append(chunk, n);
         }
         std::string head = buffer.substr(0, nEnd);
@@ -146,7 +150,7 @@ bool CConnection::Answer(const std::string& headText) {
         response.nStatus = 416;
         response.strContentRange = UnsatisfiedRange(nSize);
         std::string text = FormatResponseHead(response, NowHttpDate());
-        bool bSent = SendAll(m_socket, text.data(), text.size());
+        bool bSent = m_io.SendAll(text.data(), text.size());
         Log(416, 0, 0, bSent);
         return bSent && bKeepAlive;
     }
@@ -159,10 +163,10 @@ bool CConnection::Answer(const std::string& headText) {
     uint64_t nSent = 0;
     bool bComplete;
     if (bHead) {
-        bComplete = SendAll(m_socket, text.data(), text.size());
+        bComplete = m_io.SendAll(text.data(), text.size());
         Log(response.nStatus, 0, 0, bComplete);
     } else {
-        bComplete = SendHeadAndSlice(m_socket, text, file.Get(), plan.nFirst, plan.nLength, nSent);
+        bComplete = SendHeadAndSlice(m_io, text, file.Get(), plan.nFirst, plan.nLength, nSent);
         Log(response.nStatus, nSent, plan.nLength, bComplete);
     }
     return bComplete && bKeepAlive;
@@ -178,7 +182,7 @@ bool CConnection::AnswerError(int nStatus, const std::string& detail, bool bKeep
     response.bAllowGetHead = bAllow;
     std::string text = FormatResponseHead(response, NowHttpDate());
     if (!bHead) text += page;
-    bool bSent = SendAll(m_socket, text.data(), text.size());
+    bool bSent = m_io.SendAll(text.data(), text.size());
     uint64_t nBody = bHead ? 0 : page.size();
     Log(nStatus, bSent ? nBody : 0, nBody, bSent);
     return bSent && bKeepAlive;
@@ -194,12 +198,11 @@ void CConnection::Log(int nStatus, uint64_t nSent, uint64_t nPlanned, bool bComp
 }
 
 void CConnection::CloseGracefully() {
-    shutdown(m_socket, SD_SEND);
-    DWORD nTimeout = kLingerMs;
-    setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&nTimeout), sizeof nTimeout);
+    shutdown(m_io.Get(), SD_SEND);
     const ULONGLONG nUntil = GetTickCount64() + kLingerMs;
     char chunk[kReceiveChunk];
-    while (GetTickCount64() < nUntil && recv(m_socket, chunk, sizeof chunk, 0) > 0) {
+    for (ULONGLONG nNow = GetTickCount64(); nNow < nUntil; nNow = GetTickCount64()) {
+        if (m_io.Receive(chunk, sizeof chunk, static_cast<DWORD>(nUntil - nNow)) <= 0) return;
     }
 }
 

@@ -1,21 +1,24 @@
 #pragma once
 // One client connection: reads requests and answers them until either side closes.
+#include <atomic>
 #include <string>
 
-#include "framework/scoped_handle.h"
+#include "socket_io.h"
 
 namespace updsrv {
 
 struct ServeSettings {
     std::wstring strRoot;  // full path of the served folder, without a trailing backslash
     bool bQuiet = false;
+    const std::atomic<bool>* pbStopping = nullptr;  // set when the server stops
 };
 
-// Serves `client` until it closes, sends a bad request, asks to close, or `Run`'s socket is
-// shut down from outside. Never throws socket failures: a client that leaves is normal.
+// Serves `client` until it closes, stays idle too long, sends a bad request, asks to close,
+// or the server stops. A client that leaves is normal, not an error.
 class CConnection {
 public:
-    CConnection(SOCKET client, const ServeSettings& settings) : m_socket(client), m_settings(settings) {}
+    CConnection(SOCKET client, const ServeSettings& settings)
+        : m_io(client, settings.pbStopping), m_settings(settings) {}
     void Run();
 
 private:
@@ -25,7 +28,7 @@ private:
     void Log(int nStatus, uint64_t nSent, uint64_t nPlanned, bool bComplete);
     void CloseGracefully();
 
-    SOCKET m_socket;
+    CSocketIo m_io;
     const ServeSettings& m_settings;
     std::string m_strLogMethod;
     std::string m_strLogTarget;

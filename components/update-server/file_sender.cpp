@@ -1,11 +1,14 @@
 #include "file_sender.h"
 
-#include <mswsock.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <vector>
+#include <thread>
+#include <mutex>
+#include <condition_variable>
+#include <cstring>
 
 namespace updsrv {
 
@@ -26,7 +29,7 @@ size_t Chunk() {
     return n;
 }
 
-bool SendReadLoop(SOCKET s, const std::string& head, HANDLE file, uint64_t nFirst, uint64_t nLength,
+bool SendReadLoop(CSocketIo& s, const std::string& head, HANDLE file, uint64_t nFirst, uint64_t nLength,
                   uint64_t& nBodySent) {
     LARGE_INTEGER pos;
     pos.QuadPart = static_cast<LONGLONG>(nFirst);
@@ -40,10 +43,10 @@ bool SendReadLoop(SOCKET s, const std::string& head, HANDLE file, uint64_t nFirs
         DWORD nWant = static_cast<DWORD>(std::min<uint64_t>(nLeft, nChunk));
         DWORD nRead = 0;
         if (nWant > 0 && (!ReadFile(file, buffer.get() + nHead, nWant, &nRead, nullptr) || nRead == 0)) {
-            if (nHead) SendAll(s, buffer.get(), nHead);
+            if (nHead) s.SendAll(buffer.get(), nHead);
             return false;
         }
-        if (!SendAll(s, buffer.get(), nHead + nRead)) return false;
+        if (!s.SendAll(buffer.get(), nHead + nRead)) return false;
         nBodySent += nRead;
         nLeft -= nRead;
         nHead = 0;
@@ -51,29 +54,9 @@ bool SendReadLoop(SOCKET s, const std::string& head, HANDLE file, uint64_t nFirs
     return true;
 }
 
-bool SendTransmit(SOCKET s, const std::string& head, HANDLE file, uint64_t nFirst, uint64_t nLength,
-                  uint64_t& nBodySent) {
-    LARGE_INTEGER pos;
-    pos.QuadPart = static_cast<LONGLONG>(nFirst);
-    if (!SetFilePointerEx(file, pos, nullptr, FILE_BEGIN)) return false;
-    TRANSMIT_FILE_BUFFERS buffers = {};
-    buffers.Head = const_cast<char*>(head.data());
-    buffers.HeadLength = static_cast<DWORD>(head.size());
-    uint64_t nLeft = nLength;
-    bool bFirst = true;
-    do {
-        DWORD nPart = static_cast<DWORD>(std::min<uint64_t>(nLeft, 1u << 30));
-        if (!TransmitFile(s, file, nPart, 0, nullptr, bFirst ? &buffers : nullptr, 0)) return false;
-        bFirst = false;
-        nLeft -= nPart;
-        nBodySent += nPart;
-    } while (nLeft > 0);
-    return true;
-}
-
-bool SendMapped(SOCKET s, const std::string& head, HANDLE file, uint64_t nFirst, uint64_t nLength,
+bool SendMapped(CSocketIo& s, const std::string& head, HANDLE file, uint64_t nFirst, uint64_t nLength,
                 uint64_t& nBodySent) {
-    if (!SendAll(s, head.data(), head.size())) return false;
+    if (!s.SendAll(head.data(), head.size())) return false;
     if (nLength == 0) return true;
     HANDLE map = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
     if (!map) return false;
@@ -90,8 +73,8 @@ bool SendMapped(SOCKET s, const std::string& head, HANDLE file, uint64_t nFirst,
         size_t nOff = static_cast<size_t>(nPos - nBase);
         size_t nCount = static_cast<size_t>(nViewEnd - nPos);
         while (nCount > 0) {
-            int n = send(s, view + nOff, static_cast<int>(std::min<size_t>(nCount, Chunk())), 0);
-            if (n == SOCKET_ERROR) { ok = false; break; }
+            int n = static_cast<int>(std::min<size_t>(nCount, Chunk()));
+            if (!s.SendAll(view + nOff, n)) { ok = false; break; }
             nOff += n; nCount -= n; nBodySent += n;
         }
         UnmapViewOfFile(view);
@@ -101,23 +84,63 @@ bool SendMapped(SOCKET s, const std::string& head, HANDLE file, uint64_t nFirst,
     return ok;
 }
 
-}  // namespace
-
-bool SendAll(SOCKET s, const char* bytes, size_t nSize) {
-    while (nSize > 0) {
-        int n = send(s, bytes, static_cast<int>(std::min<size_t>(nSize, 1u << 30)), 0);
-        if (n == SOCKET_ERROR) return false;
-        bytes += n;
-        nSize -= static_cast<size_t>(n);
+bool SendDouble(CSocketIo& s, const std::string& head, HANDLE file, uint64_t nFirst, uint64_t nLength,
+                uint64_t& nBodySent) {
+    LARGE_INTEGER pos;
+    pos.QuadPart = static_cast<LONGLONG>(nFirst);
+    if (!SetFilePointerEx(file, pos, nullptr, FILE_BEGIN)) return false;
+    if (!s.SendAll(head.data(), head.size())) return false;
+    const size_t nChunk = Chunk();
+    std::unique_ptr<char[]> buf[2] = {std::unique_ptr<char[]>(new char[nChunk]), std::unique_ptr<char[]>(new char[nChunk])};
+    size_t filled[2] = {0, 0};
+    bool full[2] = {false, false};
+    bool stop = false, readFail = false;
+    std::mutex m; std::condition_variable cv;
+    std::thread reader([&] {
+        uint64_t left = nLength; int i = 0;
+        while (left > 0) {
+            {
+                std::unique_lock<std::mutex> l(m);
+                cv.wait(l, [&] { return !full[i] || stop; });
+                if (stop) return;
+            }
+            DWORD want = (DWORD)std::min<uint64_t>(left, nChunk), got = 0;
+            if (!ReadFile(file, buf[i].get(), want, &got, nullptr) || got == 0) {
+                std::lock_guard<std::mutex> l(m); readFail = true; cv.notify_all(); return;
+            }
+            left -= got;
+            { std::lock_guard<std::mutex> l(m); filled[i] = got; full[i] = true; }
+            cv.notify_all();
+            i ^= 1;
+        }
+    });
+    uint64_t left = nLength; int i = 0; bool ok = true;
+    while (left > 0) {
+        {
+            std::unique_lock<std::mutex> l(m);
+            cv.wait(l, [&] { return full[i] || readFail; });
+            if (!full[i]) { ok = false; break; }
+        }
+        if (!s.SendAll(buf[i].get(), filled[i])) { ok = false; break; }
+        nBodySent += filled[i]; left -= filled[i];
+        { std::lock_guard<std::mutex> l(m); full[i] = false; }
+        cv.notify_all();
+        i ^= 1;
     }
-    return true;
+    { std::lock_guard<std::mutex> l(m); stop = true; }
+    cv.notify_all();
+    reader.join();
+    return ok;
 }
 
-bool SendHeadAndSlice(SOCKET s, const std::string& head, HANDLE file, uint64_t nFirst, uint64_t nLength,
+}  // namespace
+
+
+bool SendHeadAndSlice(CSocketIo& s, const std::string& head, HANDLE file, uint64_t nFirst, uint64_t nLength,
                       uint64_t& nBodySent) {
     nBodySent = 0;
     switch (Mode()) {
-        case 1: return SendTransmit(s, head, file, nFirst, nLength, nBodySent);
+                case 3: return SendDouble(s, head, file, nFirst, nLength, nBodySent);
         case 2: return SendMapped(s, head, file, nFirst, nLength, nBodySent);
         default: return SendReadLoop(s, head, file, nFirst, nLength, nBodySent);
     }

@@ -6,15 +6,15 @@
 #include <cstdint>
 #include <string>
 
+#include "socket_io.h"
+
 namespace updsrv {
 
 // Sends `head`, then `nLength` bytes of `file` from `nFirst`. `nBodySent` counts the body
 // bytes the socket accepted, also when the client leaves early (the result is then false).
 // A file that ends before the slice does (truncated meanwhile) also gives false.
-bool SendHeadAndSlice(SOCKET s, const std::string& head, HANDLE file, uint64_t nFirst, uint64_t nLength,
+bool SendHeadAndSlice(CSocketIo& s, const std::string& head, HANDLE file, uint64_t nFirst, uint64_t nLength,
                       uint64_t& nBodySent);
 
-// Sends all of `bytes`.
-bool SendAll(SOCKET s, const char* bytes, size_t nSize);
 
 }  // namespace updsrv

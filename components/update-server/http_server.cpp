@@ -18,12 +18,9 @@ namespace updsrv {
 
 namespace {
 
-// A keep-alive connection that stays silent this long is closed.
-constexpr DWORD kIdleTimeoutMs = 60 * 1000;
-// A client that takes nothing for this long is taken to be gone.
-constexpr DWORD kSendTimeoutMs = 120 * 1000;
 // How often the accept loop looks at the stop event and the deadline.
 constexpr long kPollMs = 200;
+
 
 std::string WsaError(const char* what) {
     return std::string(what) + " failed (WSA error " + std::to_string(WSAGetLastError()) + ")";
@@ -64,10 +61,6 @@ void TuneClientSocket(SOCKET s) {
     // Head and body go out together; the small replies to the updater's many requests need no delay.
     BOOL bNoDelay = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&bNoDelay), sizeof bNoDelay);
-    DWORD nTimeout = kIdleTimeoutMs;
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&nTimeout), sizeof nTimeout);
-    nTimeout = kSendTimeoutMs;
-    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&nTimeout), sizeof nTimeout);
 }
 
 void ServeConnection(ConnectionSlot* slot, const ServeSettings* settings) {
@@ -95,8 +88,10 @@ void JoinFinished(std::list<std::unique_ptr<ConnectionSlot>>& slots) {
 }  // namespace
 
 int RunServer(const ServerOptions& options, HANDLE stopEvent) {
+    std::atomic<bool> bStopping{false};
     ServeSettings settings;
     settings.bQuiet = options.bQuiet;
+    settings.pbStopping = &bStopping;
     if (!ResolveRoot(options.strRoot, settings.strRoot)) return kExitError;
 
     ScopedSocket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
@@ -162,8 +157,8 @@ int RunServer(const ServerOptions& options, HANDLE stopEvent) {
     }
 
     listener.Close();
-    // Wake every connection thread blocked in recv or send; each then ends on its own.
-    for (auto& slot : slots) shutdown(slot->socket.Get(), SD_BOTH);
+    // Every connection waits in short slices and sees the flag within one.
+    bStopping = true;
     for (auto& slot : slots) slot->thread.join();
     SayLine("stopped");
     return kExitOk;

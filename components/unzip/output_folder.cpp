@@ -1,0 +1,103 @@
+#include "components/unzip/output_folder.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "components/unzip/Unzip.h"
+
+namespace unzip {
+namespace {
+
+std::wstring LongPathForm(std::wstring path) {
+    if (path.compare(0, 4, L"\\\\?\\") == 0) return path;
+    if (path.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + path.substr(2);
+    return L"\\\\?\\" + path;
+}
+
+// Unique across calls in this process; the process id keeps other processes apart.
+std::atomic<unsigned> g_nTempCounter{0};
+
+}  // namespace
+
+int WriteFailureCode(DWORD error) {
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? UNZIP_E_DISK_FULL : UNZIP_E_WRITE;
+}
+
+COutputFolder::COutputFolder(const std::wstring& folder) : m_root(LongPathForm(folder)) {
+    if (m_root.back() != L'\\') m_root += L'\\';
+}
+
+int COutputFolder::CreateFolders(const std::wstring& relative) {
+    for (size_t nEnd = 0; nEnd != std::wstring::npos;) {
+        nEnd = relative.find(L'\\', nEnd + 1);
+        std::wstring part = relative.substr(0, nEnd);
+        if (m_made.count(part)) continue;
+        std::wstring full = m_root + part;
+        if (!CreateDirectoryW(full.c_str(), nullptr)) {
+            DWORD error = GetLastError();
+            DWORD attributes = GetFileAttributesW(full.c_str());
+            // An existing folder is fine; an existing file of that name is not.
+            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                return WriteFailureCode(error);
+        }
+        m_made.insert(part);
+    }
+    return UNZIP_OK;
+}
+
+CPartialFile::~CPartialFile() { Discard(); }
+
+void CPartialFile::Discard() {
+    m_file.Close();
+    if (!m_strTemp.empty()) DeleteFileW(m_strTemp.c_str());
+    m_strTemp.clear();
+}
+
+int CPartialFile::Create(const std::wstring& target) {
+    Discard();
+    m_strTarget = target;
+    std::wstring folder = target.substr(0, target.rfind(L'\\') + 1);
+    for (int nTry = 0; nTry < 100; ++nTry) {
+        // Short and clearly temporary, whatever the entry's name: no partial file looks done.
+        std::wstring temp = folder + L"~unzip-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(g_nTempCounter++) + L".part";
+        m_file.Reset(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (m_file.IsValid()) {
+            m_strTemp = temp;
+            return UNZIP_OK;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            return WriteFailureCode(GetLastError());
+    }
+    return UNZIP_E_WRITE;
+}
+
+int CPartialFile::Write(const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        DWORD nWant = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+        DWORD nDone = 0;
+        if (!WriteFile(m_file.Get(), p, nWant, &nDone, nullptr)) return WriteFailureCode(GetLastError());
+        if (nDone == 0) return UNZIP_E_WRITE;
+        p += nDone;
+        size -= nDone;
+    }
+    return UNZIP_OK;
+}
+
+int CPartialFile::Commit(const FILETIME* modified) {
+    if (modified) SetFileTime(m_file.Get(), nullptr, nullptr, modified);  // a nicety: no failure
+    m_file.Close();
+    // An update replaces read-only files too.
+    DWORD attributes = GetFileAttributesW(m_strTarget.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        SetFileAttributesW(m_strTarget.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!MoveFileExW(m_strTemp.c_str(), m_strTarget.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return WriteFailureCode(GetLastError());
+    m_strTemp.clear();
+    return UNZIP_OK;
+}
+
+}  // namespace unzip

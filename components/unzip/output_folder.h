@@ -1,0 +1,52 @@
+#pragma once
+// Where the entries land: folders under the archive's own folder, and files written under a
+// temporary name that only become the real file once their data has passed every check.
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include "framework/scoped_handle.h"
+
+namespace unzip {
+
+// The code for a failed write or create: UNZIP_E_DISK_FULL or UNZIP_E_WRITE.
+int WriteFailureCode(DWORD error);
+
+class COutputFolder {
+public:
+    // `folder` is a full path. Paths get the "\\?\" form so Windows does not reinterpret the
+    // already checked names, and long paths work.
+    explicit COutputFolder(const std::wstring& folder);
+
+    // Creates the folder `relative` and its parents as needed. UNZIP_OK or a write failure.
+    int CreateFolders(const std::wstring& relative);
+    std::wstring FullPath(const std::wstring& relative) const { return m_root + relative; }
+
+private:
+    std::wstring m_root;  // ends with '\'
+    std::set<std::wstring> m_made;
+};
+
+// A file written beside its final place under a temporary name; deleted unless committed.
+class CPartialFile {
+public:
+    CPartialFile() = default;
+    ~CPartialFile();
+    CPartialFile(const CPartialFile&) = delete;
+    CPartialFile& operator=(const CPartialFile&) = delete;
+
+    // `target` is the final full path; its folder must exist.
+    int Create(const std::wstring& target);
+    int Write(const void* data, size_t size);
+    // Sets the modification time (if any), closes, and replaces the target with the file.
+    int Commit(const FILETIME* modified);
+
+private:
+    void Discard();
+
+    ScopedKernelHandle m_file;
+    std::wstring m_strTemp;
+    std::wstring m_strTarget;
+};
+
+}  // namespace unzip

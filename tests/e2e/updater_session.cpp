@@ -1,0 +1,276 @@
+#include "tests/e2e/updater_session.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "framework/scoped_handle.h"
+
+namespace {
+
+const wchar_t kDialogClass[] = L"#32770";
+const int kTaskListId = 1000;
+const int kCancelColumn = 5;
+const DWORD kPieceGapMs = 150;
+
+// What the updater needs beside itself; it writes downloads and Mavrin.log there too.
+const char* const kProgramFiles[] = {"updater.exe", "CfgEngine.dll", "Unzip.dll", "Mavrin.exe"};
+
+void RemoveTree(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string path = folder + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                ::DeleteFileA(path.c_str());
+            }
+        } while (::FindNextFileA(search, &found));
+        ::FindClose(search);
+    }
+    ::RemoveDirectoryA(folder.c_str());
+}
+
+// Junk that is never a text terminator, so a field's tail differs from a zeroed one.
+void FillTail(char* field, size_t size) {
+    size_t used = std::strlen(field);
+    for (size_t i = used + 1; i < size; ++i) field[i] = static_cast<char>(0x41 + (i * 7) % 26);
+}
+
+}  // namespace
+
+E2eGame MakeGame(int32_t id, const std::string& name, const std::wstring& wideName, const std::string& folder) {
+    E2eGame game;
+    game.id = id;
+    game.name = name;
+    game.wideName = wideName;
+    game.configKey = "key" + std::to_string(id);
+    game.folder = folder;
+    game.files = {{"readme.txt", name + " readme\r\n"},
+                  {"data/" + folder + ".dat", PatternBytes(static_cast<uint64_t>(id) * 1000, 40000)}};
+    return game;
+}
+
+void ExpectGameInstalled(const UpdaterSession& session, const E2eGame& game) {
+    for (const ZipEntry& entry : game.files) {
+        std::string relative = game.folder + "\\" + entry.name;
+        for (char& c : relative) {
+            if (c == '/') c = '\\';
+        }
+        EXPECT_TRUE(UpdaterSession::ReadWholeFile(session.Local(relative)) == entry.data)
+            << relative << " is missing or differs";
+    }
+    EXPECT_FALSE(UpdaterSession::Exists(session.Local(session.PackageDest(game)))) << "the archive was not deleted";
+}
+
+int MavrinLaunches(const UpdaterSession& session) {
+    std::string log = UpdaterSession::ReadWholeFile(session.Local("Mavrin.log"));
+    int launches = 0;
+    for (size_t at = log.find("Mavrin.exe started"); at != std::string::npos;
+         at = log.find("Mavrin.exe started", at + 1)) {
+        ++launches;
+    }
+    return launches;
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    DWORD start = ::GetTickCount();
+    while (!done()) {
+        if (::GetTickCount() - start > timeoutMs) return false;
+        ::Sleep(20);
+    }
+    return true;
+}
+
+bool IsTaskEndedReport(const sUpdateStruct& report, const sUpdateStruct& request) {
+    const char* got = reinterpret_cast<const char*>(&report);
+    const char* sent = reinterpret_cast<const char*>(&request);
+    return got[0] == 0 && std::memcmp(got + 1, sent + 1, kRecordSize - 1) == 0;
+}
+
+bool IsStartGameRoom(const sUpdateStruct& record, int32_t gameId) {
+    sUpdateStruct expected = {};
+    expected.cCmd = 3;
+    expected.nGameID = gameId;
+    return std::memcmp(&record, &expected, kRecordSize) == 0;
+}
+
+UpdaterSession::UpdaterSession() = default;
+
+UpdaterSession::~UpdaterSession() { m_updater.Kill(); }
+
+void UpdaterSession::Start() {
+    ASSERT_TRUE(m_server.IsListening());
+    ASSERT_TRUE(m_lobby.IsListening());
+    m_folder = MakeTempFolder("updater-e2e-");
+    for (const char* name : kProgramFiles) {
+        std::string from = ProgramFolder() + "\\" + name;
+        ASSERT_TRUE(::CopyFileA(from.c_str(), Local(name).c_str(), FALSE)) << "cannot copy " << from;
+    }
+    WriteLobbyConfig(m_folder, m_lobby.Port());
+    ASSERT_TRUE(m_updater.Start(Local("updater.exe"), "", m_folder));
+    m_dialog = WaitForProcessWindow(m_updater.Id(), L"", 60000, kDialogClass);
+    ASSERT_NE(nullptr, m_dialog) << "the dialog never opened";
+    m_list = ::GetDlgItem(m_dialog, kTaskListId);
+    ASSERT_NE(nullptr, m_list) << "the dialog has no task list";
+    ASSERT_TRUE(m_lobby.Accept(10000)) << "the updater never connected to the lobby";
+}
+
+void UpdaterSession::Finish(bool keepFolder) {
+    m_updater.Kill();
+    if (m_folder.empty()) return;
+    if (keepFolder) {
+        std::printf("the program's folder is kept: %s\n", m_folder.c_str());
+        return;
+    }
+    // Mavrin.exe may still be on its way out and hold its own file for a moment.
+    for (int attempt = 0; attempt < 10 && Exists(m_folder); ++attempt) {
+        RemoveTree(m_folder);
+        if (Exists(m_folder)) ::Sleep(200);
+    }
+}
+
+void UpdaterSession::ServeGame(const E2eGame& game, const ServedFile* package) {
+    std::string listTarget = "/" + game.folder + "/list.ini";
+    std::ostringstream urlFile;
+    urlFile << "[config]\r\n";
+    if (game.keyInUrlFile) {
+        urlFile << game.configKey << "=" << m_server.Url(listTarget) << "\r\n";
+    } else {
+        // Another game's key and the fallback; the request's own key is missing.
+        urlFile << "someOtherKey=" << m_server.Url("/nowhere/list.ini") << "\r\n";
+        urlFile << "other=" << m_server.Url(listTarget) << "\r\n";
+    }
+    m_server.Serve(UrlFileTarget(game), ServedFile{urlFile.str()});
+
+    std::ostringstream list;
+    list << "[list0]\r\naction=1\r\ncmd=CRE\r\ndestfile=" << game.folder << "\r\n";
+    if (game.unpack) {
+        list << "[list1]\r\naction=3\r\nsrcfile=" << m_server.Url(PackageTarget(game)) << "\r\ndestfile="
+             << PackageDest(game) << "\r\ncmd=DEC\r\n";
+    } else {
+        list << "[list1]\r\naction=2\r\nsrcfile=" << m_server.Url(PackageTarget(game)) << "\r\ndestfile="
+             << PackageDest(game) << "\r\n";
+    }
+    list << "[list2]\r\naction=0\r\n";
+    m_server.Serve(listTarget, ServedFile{list.str()});
+
+    if (package != nullptr) {
+        m_server.Serve(PackageTarget(game), *package);
+    } else {
+        m_server.Serve(PackageTarget(game), ServedFile{MakeStoredZip(game.files)});
+    }
+}
+
+sUpdateStruct UpdaterSession::Request(const E2eGame& game) const {
+    sUpdateStruct request = {};
+    request.cCmd = 1;
+    request.reserved[0] = 0x5A;
+    request.reserved[1] = static_cast<uint8_t>(0xA5);
+    request.reserved[2] = 0x3C;
+    request.nGameID = game.id;
+    SetFieldText(request.szGameName, game.name);
+    SetFieldText(request.szUrl, m_server.Url(UrlFileTarget(game)));
+    SetFieldText(request.szConfigKey, game.configKey);
+    FillTail(request.szGameName, sizeof request.szGameName);
+    FillTail(request.szUrl, sizeof request.szUrl);
+    FillTail(request.szConfigKey, sizeof request.szConfigKey);
+    return request;
+}
+
+void UpdaterSession::SendRecords(const std::vector<sUpdateStruct>& records, const std::vector<size_t>& cuts) {
+    std::string bytes;
+    for (const sUpdateStruct& record : records) {
+        bytes.append(reinterpret_cast<const char*>(&record), kRecordSize);
+    }
+    size_t from = 0;
+    for (size_t cut : cuts) {
+        ASSERT_TRUE(m_lobby.Send(bytes.data() + from, cut - from));
+        from = cut;
+        ::Sleep(kPieceGapMs);
+    }
+    ASSERT_TRUE(m_lobby.Send(bytes.data() + from, bytes.size() - from));
+}
+
+bool UpdaterSession::NextRecord(sUpdateStruct* record, int timeoutMs) {
+    return m_lobby.ReceiveExact(reinterpret_cast<char*>(record), kRecordSize, timeoutMs);
+}
+
+int UpdaterSession::RowCount() const {
+    return static_cast<int>(::SendMessageW(m_list, LVM_GETITEMCOUNT, 0, 0));
+}
+
+int UpdaterSession::CancelColumnWidth() const {
+    return static_cast<int>(::SendMessageW(m_list, LVM_GETCOLUMNWIDTH, kCancelColumn, 0));
+}
+
+std::wstring UpdaterSession::RowText(int row, int column) const {
+    // The list lives in the updater's process: the item and its text buffer must be there too.
+    ScopedKernelHandle process(
+        ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, m_updater.Id()));
+    if (!process.IsValid()) return L"<no access>";
+    const size_t textChars = 256;
+    const size_t textOffset = (sizeof(LVITEMW) + 15) & ~size_t(15);
+    char* remote = static_cast<char*>(::VirtualAllocEx(process.Get(), nullptr, textOffset + textChars * 2,
+                                                       MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (remote == nullptr) return L"<no memory>";
+    LVITEMW item = {};
+    item.iSubItem = column;
+    item.cchTextMax = static_cast<int>(textChars);
+    item.pszText = reinterpret_cast<wchar_t*>(remote + textOffset);
+    std::wstring text(textChars, L'\0');
+    SIZE_T moved = 0;
+    if (::WriteProcessMemory(process.Get(), remote, &item, sizeof item, &moved)) {
+        LRESULT length = ::SendMessageW(m_list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote));
+        ::ReadProcessMemory(process.Get(), remote + textOffset, &text[0], textChars * 2, &moved);
+        text.resize(length >= 0 && length < static_cast<LRESULT>(textChars) ? static_cast<size_t>(length) : 0);
+    } else {
+        text = L"<no write>";
+    }
+    ::VirtualFreeEx(process.Get(), remote, 0, MEM_RELEASE);
+    return text;
+}
+
+void UpdaterSession::PostCode(WPARAM code, LPARAM lParam) const {
+    const UINT myMessage = WM_USER + 100;
+    ::PostMessageW(m_dialog, myMessage, code, lParam);
+}
+
+HWND UpdaterSession::WaitForBox(const std::wstring& title, DWORD timeoutMs) const {
+    return WaitForProcessWindow(m_updater.Id(), title, timeoutMs, kDialogClass);
+}
+
+std::wstring UpdaterSession::BoxText(HWND box) {
+    wchar_t text[512] = {};
+    ::GetDlgItemTextW(box, 0xFFFF, text, 512);
+    return text;
+}
+
+bool UpdaterSession::CloseBox(HWND box) {
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    return WaitUntil([box] { return !::IsWindow(box) || !::IsWindowVisible(box); }, 5000);
+}
+
+bool UpdaterSession::Exists(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+uint64_t UpdaterSession::FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::string UpdaterSession::ReadWholeFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}

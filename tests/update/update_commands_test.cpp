@@ -1,0 +1,252 @@
+// Executing update lists: every command word with its success and its failure, downloads,
+// and a stop during a download. Each list ends with an entry that would create the folder
+// "after", so a test sees whether the list went on past the entry under test.
+#include "tests/update/engine_fixture.h"
+
+#include <tlhelp32.h>
+
+#include <thread>
+
+#include "tests/support/child_process.h"
+#include "update/exit_flag.h"
+
+namespace {
+
+class UpdateCommands : public EngineTest {
+protected:
+    ListEntry After() const { return {"1", "", Rel("after"), "CRE"}; }
+    bool WentOn() const { return FolderExists(Full("after")); }
+    // Runs `entry` followed by After().
+    int RunOne(const ListEntry& entry) { return RunList({entry, After()}); }
+};
+
+TEST_F(UpdateCommands, DelRemovesAFileAndAcceptsAMissingOne) {
+    WriteWholeFile(Full("old.txt"), "old");
+    EXPECT_EQ(0, RunList({{"1", "", Rel("old.txt"), "DEL"}, {"1", "", Rel("never.txt"), "DEL"}, After()}));
+    ExpectNoBox();
+    EXPECT_FALSE(FileExists(Full("old.txt")));
+    EXPECT_TRUE(WentOn());
+}
+
+TEST_F(UpdateCommands, DelOfAFileInUseFailsAndEndsTheList) {
+    WriteWholeFile(Full("locked.txt"), "in use");
+    HANDLE locked = ::CreateFileA(Full("locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, locked);
+    int result = RunOne({"1", "", Rel("locked.txt"), "DEL"});
+    ::CloseHandle(locked);
+    EXPECT_EQ(-1, result);
+    ExpectOnlyBox("删除" + Rel("locked.txt") + "失败.", "错误", kErrorBox);
+    EXPECT_TRUE(FileExists(Full("locked.txt")));
+    EXPECT_FALSE(WentOn());
+}
+
+TEST_F(UpdateCommands, MoveAndCopyReplaceTheirTargets) {
+    WriteWholeFile(Full("move-src.txt"), "moved");
+    WriteWholeFile(Full("move-dst.txt"), "old target");
+    WriteWholeFile(Full("copy-src.txt"), "copied");
+    WriteWholeFile(Full("copy-dst.txt"), "old target");
+    EXPECT_EQ(0, RunList({{"1", Rel("move-src.txt"), Rel("move-dst.txt"), "MOVE"},
+                          {"1", Rel("copy-src.txt"), Rel("copy-dst.txt"), "COPY"},
+                          After()}));
+    ExpectNoBox();
+    EXPECT_FALSE(FileExists(Full("move-src.txt")));
+    EXPECT_EQ("moved", ReadWholeFile(Full("move-dst.txt")));
+    EXPECT_EQ("copied", ReadWholeFile(Full("copy-src.txt")));
+    EXPECT_EQ("copied", ReadWholeFile(Full("copy-dst.txt")));
+    EXPECT_TRUE(WentOn());
+}
+
+TEST_F(UpdateCommands, MoveAndCopyOfAMissingSourceFail) {
+    for (const char* word : {"MOVE", "COPY"}) {
+        Fresh();
+        std::string src = Rel("missing.txt");
+        std::string dst = Rel("target.txt");
+        EXPECT_EQ(-1, RunOne({"1", src, dst, word})) << word;
+        std::string verb = std::string(word) == "MOVE" ? "移动 " : "复制 ";
+        ExpectOnlyBox(verb + src + " 到 " + dst + " 失败.", "错误", kErrorBox);
+        EXPECT_FALSE(FileExists(Full("target.txt")));
+        EXPECT_FALSE(WentOn()) << word;
+    }
+}
+
+TEST_F(UpdateCommands, RenRenamesAndReportsAFailureWithItsErrorNumber) {
+    WriteWholeFile(Full("before.txt"), "renamed");
+    EXPECT_EQ(0, RunOne({"1", Rel("before.txt"), Rel("renamed.txt"), "REN"}));
+    ExpectNoBox();
+    EXPECT_FALSE(FileExists(Full("before.txt")));
+    EXPECT_EQ("renamed", ReadWholeFile(Full("renamed.txt")));
+    EXPECT_TRUE(WentOn());
+
+    Fresh();
+    EXPECT_EQ(-1, RunOne({"1", Rel("missing.txt"), Rel("renamed.txt"), "REN"}));
+    ExpectOnlyBox("rename执行失败,源文件:" + Rel("missing.txt") + ",目标文件:" + Rel("renamed.txt") + ".错误号:" +
+                      std::to_string(ERROR_FILE_NOT_FOUND),
+                  "错误", kErrorBox);
+    EXPECT_FALSE(WentOn());
+}
+
+TEST_F(UpdateCommands, AnEmptySourceIsRefusedBeforeMoveCopyOrRen) {
+    const struct {
+        const char* word;
+        const char* message;
+    } cases[] = {
+        {"MOVE", "执行更新列表文件错误,动作为移动文件但源文件路径为空."},
+        {"COPY", "执行更新列表文件错误,动作为复制文件但源文件路径为空."},
+        {"REN", "执行更新列表文件错误,动作为重命名但源文件路径为空."},
+    };
+    for (const auto& c : cases) {
+        Fresh();
+        WriteWholeFile(Full("target.txt"), "kept");
+        EXPECT_EQ(-1, RunOne({"1", "", Rel("target.txt"), c.word})) << c.word;
+        ExpectOnlyBox(c.message, "错误", kErrorBox);
+        EXPECT_EQ("kept", ReadWholeFile(Full("target.txt")));
+        EXPECT_FALSE(WentOn()) << c.word;
+    }
+}
+
+TEST_F(UpdateCommands, CreMakesOneLevelAndAcceptsAnExistingFolder) {
+    ASSERT_TRUE(::CreateDirectoryA(Full("existing").c_str(), nullptr));
+    EXPECT_EQ(0, RunList({{"1", "", Rel("new"), "CRE"}, {"1", "", Rel("existing"), "CRE"}, After()}));
+    ExpectNoBox();
+    EXPECT_TRUE(FolderExists(Full("new")));
+    EXPECT_TRUE(WentOn());
+}
+
+TEST_F(UpdateCommands, CreTwoLevelsBelowAMissingFolderFails) {
+    EXPECT_EQ(-1, RunOne({"1", "", Rel("no\\such"), "CRE"}));
+    ExpectOnlyBox("CreateDirectory执行失败,目录:" + Rel("no\\such") + ".错误号:" + std::to_string(ERROR_PATH_NOT_FOUND),
+                  "错误", kErrorBox);
+    EXPECT_FALSE(FolderExists(Full("no")));
+    EXPECT_FALSE(WentOn());
+}
+
+TEST_F(UpdateCommands, ExecStartsAProgramAndGoesOn) {
+    // A copy of the lobby client stand-in: it logs its start beside itself.
+    ASSERT_TRUE(::CopyFileA((ProgramFolder() + "\\Mavrin.exe").c_str(), Full("X.EXE").c_str(), FALSE));
+    EXPECT_EQ(0, RunOne({"1", "", Rel("X.EXE"), "EXEC"}));
+    ExpectNoBox();
+    EXPECT_TRUE(WentOn());
+    DWORD start = ::GetTickCount();
+    while (ReadWholeFile(Full("Mavrin.log")).find("Mavrin.exe started") == std::string::npos &&
+           ::GetTickCount() - start < 10000) {
+        ::Sleep(20);
+    }
+    EXPECT_NE(std::string::npos, ReadWholeFile(Full("Mavrin.log")).find("Mavrin.exe started"));
+}
+
+// Ends the processes that the shell started for this test program (and only those).
+void EndChildProcesses() {
+    ScopedKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.IsValid()) return;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32First(snapshot.Get(), &entry); more; more = ::Process32Next(snapshot.Get(), &entry)) {
+        if (entry.th32ParentProcessID != ::GetCurrentProcessId()) continue;
+        if (lstrcmpiA(entry.szExeFile, "Mavrin.exe") == 0) continue;  // ends by itself
+        ScopedKernelHandle child(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (!child.IsValid()) continue;
+        ::TerminateProcess(child.Get(), 0);
+        ::WaitForSingleObject(child.Get(), 5000);
+    }
+}
+
+TEST_F(UpdateCommands, ExecOfADocumentOrAMissingFileGoesOn) {
+    WriteWholeFile(Full("notes.txt"), "read me");
+    // Only a result of 0 ends the list: a missing file gets a shell error code, not 0.
+    EXPECT_EQ(0, RunList({{"1", "", Rel("notes.txt"), "EXEC"}, {"1", "", Rel("missing.txt"), "EXEC"}, After()}));
+    ExpectNoBox();
+    EXPECT_TRUE(WentOn());
+    // The document's viewer was started hidden; nobody would close it.
+    ::Sleep(500);
+    EndChildProcesses();
+}
+
+TEST_F(UpdateCommands, RedcRemovesAFolderWithItsContentAndIgnoresAMissingOne) {
+    ASSERT_TRUE(::CreateDirectoryA(Full("tree").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryA(Full("tree\\sub").c_str(), nullptr));
+    WriteWholeFile(Full("tree\\top.txt"), "top");
+    WriteWholeFile(Full("tree\\sub\\deep.txt"), "deep");
+    ASSERT_TRUE(::CreateDirectoryA(Full("rooted").c_str(), nullptr));
+    WriteWholeFile(Full("rooted\\file.txt"), "file");
+    EXPECT_EQ(0, RunList({{"1", "", Rel("tree"), "REDC"},
+                          {"1", "", Rel("never"), "REDC"},
+                          // Joined to the program's folder: a leading backslash changes nothing.
+                          {"1", "", "\\" + Rel("rooted"), "REDC"},
+                          After()}));
+    ExpectNoBox();
+    EXPECT_FALSE(FolderExists(Full("tree")));
+    EXPECT_FALSE(FolderExists(Full("rooted")));
+    EXPECT_TRUE(WentOn());
+}
+
+TEST_F(UpdateCommands, AWordThatIsNoCommandEndsTheList) {
+    const std::string longWord = "DELETEEVERYTHINGNOWPLEASE";
+    const std::string words[] = {"del", "Del", "DELE", longWord};
+    for (const std::string& word : words) {
+        Fresh();
+        WriteWholeFile(Full("target.txt"), "kept");
+        EXPECT_EQ(-1, RunOne({"1", "", Rel("target.txt"), word})) << word;
+        // The word is read into 20 bytes: a longer one is shown cut.
+        ExpectOnlyBox("未知的更新命令. " + word.substr(0, 19), "错误", kErrorBox);
+        EXPECT_EQ("kept", ReadWholeFile(Full("target.txt")));
+        EXPECT_FALSE(WentOn()) << word;
+    }
+}
+
+class UpdateDownloads : public UpdateCommands {};
+
+TEST_F(UpdateDownloads, ADownloadThenItsCommand) {
+    m_server.Serve("/files/tool.txt", ServedFile{"tool body"});
+    EXPECT_EQ(0, RunOne({"3", m_server.Url("/files/tool.txt"), Rel("tool.txt"), "DEL"}));
+    ExpectNoBox();
+    EXPECT_TRUE(WentOn());
+    EXPECT_FALSE(FileExists(Full("tool.txt")));
+    int gets = 0;
+    for (const SeenRequest& request : m_server.Requests()) gets += request.target == "/files/tool.txt" && request.method == "GET";
+    EXPECT_EQ(1, gets);
+}
+
+TEST_F(UpdateDownloads, AFailedDownloadDoesNotEndTheList) {
+    std::string missing = m_server.Url("/files/missing.zip");
+    EXPECT_EQ(0, RunOne({"2", missing, Rel("missing.zip"), ""}));
+    // The downloader's own box, and nothing from the engine.
+    ASSERT_EQ(1u, Boxes().size());
+    EXPECT_EQ("错误", Boxes()[0].title);
+    EXPECT_NE(std::string::npos, Boxes()[0].text.find(missing)) << Boxes()[0].text;
+    EXPECT_TRUE(WentOn());
+}
+
+TEST_F(UpdateDownloads, AStopDuringADownloadRemovesItsFileAndEndsTheTask) {
+    for (bool byExitFlag : {false, true}) {
+        Fresh();
+        ServedFile slow{std::string(2 * 1024 * 1024, 'z')};
+        slow.delayMsPerChunk = 10;
+        m_server.Serve("/files/big.zip", slow);
+        ServeList({{"2", m_server.Url("/files/big.zip"), Rel("big.zip"), ""}, After(), Reachable()});
+        TaskPtr task = NewTask();
+        task->nState = kTaskRunning;
+        std::thread stopper([&] {
+            DWORD start = ::GetTickCount();
+            WIN32_FILE_ATTRIBUTE_DATA data = {};
+            while (::GetTickCount() - start < 20000) {
+                if (::GetFileAttributesExA(Full("big.zip").c_str(), GetFileExInfoStandard, &data) &&
+                    data.nFileSizeLow > 0) {
+                    break;
+                }
+                ::Sleep(5);
+            }
+            if (byExitFlag) {
+                g_bExit = true;
+            } else {
+                task->bStop = true;
+            }
+        });
+        EXPECT_EQ(-1, RunWorker(task)) << (byExitFlag ? "exit flag" : "stop flag");
+        stopper.join();
+        ExpectNoBox();
+        EXPECT_FALSE(FileExists(Full("big.zip")));
+        EXPECT_FALSE(WentOn());
+    }
+}
+
+}  // namespace

@@ -1,0 +1,226 @@
+// The two update files: choosing the list through the update URL file, reachability, and the
+// check pass that refuses a bad list before anything of it runs.
+#include "tests/update/engine_fixture.h"
+#include "update/update_files.h"
+#include "update/update_paths.h"
+
+namespace {
+
+const char kListA[] = "/game/list-a.ini";
+const char kListB[] = "/game/list-b.ini";
+
+class UpdateUrlFile : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        m_server.Serve(kListA, ServedFile{"[list0]\r\naction=0\r\n; list a\r\n"});
+        m_server.Serve(kListB, ServedFile{"[list0]\r\naction=0\r\n; list b\r\n"});
+    }
+
+    // Runs ReadUpdateURLFile for a task with `key`; the fetched list's text goes to `listText`.
+    bool Read(const std::string& key, std::string* listUrl, std::string* listText = nullptr) {
+        TaskPtr task = NewTask();
+        SetFieldText(task->szConfigKey, key);
+        std::string listPath;
+        bool read = ReadUpdateURLFile(task.get(), &listPath, listUrl);
+        if (read && listText != nullptr) *listText = ReadWholeFile(listPath);
+        if (read) ::DeleteFileA(listPath.c_str());
+        return read;
+    }
+};
+
+TEST_F(UpdateUrlFile, TheTasksConfigKeyNamesTheList) {
+    m_server.Serve(kUrlFile, ServedFile{"[config]\r\nother=" + m_server.Url(kListB) + "\r\nMain=" +
+                                        m_server.Url(kListA) + "\r\n"});
+    std::string listUrl, listText;
+    ASSERT_TRUE(Read("main", &listUrl, &listText));
+    EXPECT_EQ(m_server.Url(kListA), listUrl);
+    EXPECT_EQ("[list0]\r\naction=0\r\n; list a\r\n", listText);
+    ExpectNoBox();
+    // Relative paths of the list resolve against the program's folder from here on.
+    char current[MAX_PATH] = {};
+    ::GetCurrentDirectoryA(MAX_PATH, current);
+    EXPECT_STREQ(GetModuleDir().c_str(), current);
+}
+
+TEST_F(UpdateUrlFile, AnEmptyOrMissingKeyFallsBackToOther) {
+    m_server.Serve(kUrlFile, ServedFile{"[config]\r\nempty=\r\nother=" + m_server.Url(kListB) + "\r\n"});
+    for (const char* key : {"empty", "absent", ""}) {
+        std::string listUrl, listText;
+        ASSERT_TRUE(Read(key, &listUrl, &listText)) << "key '" << key << "'";
+        EXPECT_EQ(m_server.Url(kListB), listUrl) << "key '" << key << "'";
+        EXPECT_EQ("[list0]\r\naction=0\r\n; list b\r\n", listText);
+    }
+    ExpectNoBox();
+}
+
+TEST_F(UpdateUrlFile, NeitherKeyNorOtherIsAConfigurationError) {
+    m_server.Serve(kUrlFile, ServedFile{"[config]\r\nmain=\r\nother=\r\n[elsewhere]\r\nother=" +
+                                        m_server.Url(kListB) + "\r\n"});
+    std::string listUrl;
+    EXPECT_FALSE(Read("main", &listUrl));
+    ExpectOnlyBox("更新URL(" + UrlFileUrl() + ")文件内other项配置错误.", "提示", kNoticeBox);
+    for (const SeenRequest& request : m_server.Requests()) EXPECT_NE(kListB, request.target);
+}
+
+TEST_F(UpdateUrlFile, AMissingUrlFileIsReportedBeforeAnythingIsFetched) {
+    std::string listUrl;
+    EXPECT_FALSE(Read("main", &listUrl));
+    ExpectOnlyBox("更新URL(" + UrlFileUrl() + ")文件不存在.", "提示", kNoticeBox);
+    std::vector<SeenRequest> requests = m_server.Requests();
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_EQ("HEAD", requests[0].method);
+}
+
+TEST_F(UpdateUrlFile, AMissingListIsReportedWithTheListUrl) {
+    std::string missing = m_server.Url("/game/gone.ini");
+    m_server.Serve(kUrlFile, ServedFile{"[config]\r\nmain=" + missing + "\r\n"});
+    std::string listUrl;
+    EXPECT_FALSE(Read("main", &listUrl));
+    ExpectOnlyBox("更新URL(" + missing + ")文件不存在.", "提示", kNoticeBox);
+}
+
+TEST_F(UpdateUrlFile, OnlyNotFoundCountsAsUnreachable) {
+    for (int status : {500, 403, 404}) {
+        ServedFile page{"status page"};
+        page.fixedStatus = status;
+        std::string target = "/status/" + std::to_string(status);
+        m_server.Serve(target, page);
+        EXPECT_EQ(status != 404, IsUrlReachable(m_server.Url(target))) << status;
+    }
+    EXPECT_TRUE(IsUrlReachable(m_server.Url(kReachable)));
+    EXPECT_FALSE(IsUrlReachable(m_server.Url("/never/served")));
+    EXPECT_FALSE(IsUrlReachable(""));
+    EXPECT_FALSE(IsUrlReachable("local\\file.txt"));
+}
+
+// The check pass as part of the whole task: a refused list runs none of its entries.
+class UpdateListCheck : public EngineTest {
+protected:
+    // An entry that would leave a trace if it ran.
+    ListEntry CreatesFolder() const { return {"5", m_server.Url(kReachable), Rel("made"), "CRE"}; }
+    void ExpectActionError() {
+        ExpectOnlyBox("更新URL(" + ListUrl() + ")文件内action项配置错误.", "提示", kNoticeBox);
+        EXPECT_FALSE(FolderExists(Full("made")));
+    }
+};
+
+TEST_F(UpdateListCheck, AGapInTheNumberingIsAnActionError) {
+    ServeListText(MakeListText({CreatesFolder()}) + MakeListText({Reachable()}, 2) + "[list3]\r\naction=0\r\n");
+    TaskPtr task = NewTask();
+    EXPECT_EQ(-1, RunWorker(task));
+    ExpectActionError();
+}
+
+TEST_F(UpdateListCheck, AListWithoutItsFirstSectionIsAnActionError) {
+    ServeListText(MakeListText({CreatesFolder(), Reachable()}, 1) + "[list3]\r\naction=0\r\n");
+    EXPECT_EQ(-1, RunWorker(NewTask()));
+    ExpectActionError();
+}
+
+TEST_F(UpdateListCheck, AnErrorPageInPlaceOfTheListIsAnActionError) {
+    m_server.Serve(kUrlFile, ServedFile{"[config]\r\nmain=" + ListUrl() + "\r\n"});
+    ServedFile page{"<html><body>Internal error</body></html>"};
+    page.fixedStatus = 500;
+    m_server.Serve(kListFile, page);
+    EXPECT_EQ(-1, RunWorker(NewTask()));
+    ExpectActionError();
+}
+
+TEST_F(UpdateListCheck, AnUnreadableActionEndsTheList) {
+    // "abc" reads as 0: the list ends before the entry that would fail.
+    ServeListText(MakeListText({CreatesFolder(), {"abc", "", Rel("x"), "DEL"}, {"1", "", Rel("y"), "BOGUS"}}));
+    int starts = MavrinStarts();
+    EXPECT_EQ(0, RunWorker(NewTask()));
+    ExpectNoBox();
+    EXPECT_TRUE(FolderExists(Full("made")));
+    EXPECT_TRUE(WaitForMavrinStarts(starts + 1));
+}
+
+TEST_F(UpdateListCheck, AnEntryWithNeitherBitOnlyHasItsLogLine) {
+    m_server.Serve("/game/four.bin", ServedFile{"should not be fetched"});
+    WriteWholeFile(Full("keep.txt"), "kept");
+    ServeList({{"4", m_server.Url("/game/four.bin"), Rel("keep.txt"), "DEL"}});
+    EXPECT_EQ(0, RunWorker(NewTask()));
+    ExpectNoBox();
+    EXPECT_EQ("kept", ReadWholeFile(Full("keep.txt")));
+    for (const SeenRequest& request : m_server.Requests()) {
+        if (request.target == "/game/four.bin") EXPECT_EQ("HEAD", request.method);
+    }
+}
+
+TEST_F(UpdateListCheck, ACommandWithoutWordOrTargetIsRefused) {
+    struct Case {
+        ListEntry entry;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"1", "", Rel("a"), ""}, "解析更新列表文件错误,动作有命令但命令为空."},
+        {{"3", m_server.Url(kReachable), Rel("a"), ""}, "解析更新列表文件错误,动作有命令但命令为空."},
+        {{"1", "", "", "DEL"}, "解析更新列表文件错误,动作有命令但目标文件为空."},
+    };
+    for (const Case& c : cases) {
+        Fresh();
+        ServeList({CreatesFolder(), c.entry, Reachable()});
+        EXPECT_EQ(-1, RunWorker(NewTask()));
+        ExpectOnlyBox(c.message, "错误", kErrorBox);
+        EXPECT_FALSE(FolderExists(Full("made")));
+    }
+}
+
+TEST_F(UpdateListCheck, ADownloadWithAnEmptyPathIsRefusedWithBothValues) {
+    std::string url = m_server.Url(kReachable);
+    ServeList({CreatesFolder(), {"2", url, "", ""}, Reachable()});
+    EXPECT_EQ(-1, RunWorker(NewTask()));
+    ExpectOnlyBox("解析更新列表文件错误,动作为下载文件但文件路径为空.\n源文件: " + url + "\n目标文件:", "错误",
+                  kErrorBox);
+    EXPECT_FALSE(FolderExists(Full("made")));
+
+    Fresh();
+    ServeList({{"2", "", Rel("dest.txt"), ""}, Reachable()});
+    EXPECT_EQ(-1, RunWorker(NewTask()));
+    ExpectOnlyBox("解析更新列表文件错误,动作为下载文件但文件路径为空.\n源文件: \n目标文件:" + Rel("dest.txt"),
+                  "错误", kErrorBox);
+}
+
+TEST_F(UpdateListCheck, ALastEntryWithoutAReachableSourceFailsTheFinalTest) {
+    for (const std::string& source : {std::string(), std::string("local\\a.txt")}) {
+        Fresh();
+        EXPECT_EQ(-1, RunList({{"1", source, Rel("made"), "CRE"}}, false));
+        ExpectOnlyBox("更新URL(" + source + ")文件不存在.", "提示", kNoticeBox);
+        EXPECT_FALSE(FolderExists(Full("made")));
+    }
+}
+
+TEST_F(UpdateListCheck, ALongSourceUrlIsFetchedWhole) {
+    // Longer than a path buffer: a cut URL would fetch (and test) another target.
+    for (const char* extension : {".txt", ".zip"}) {
+        Fresh();
+        std::string target = "/long/" + std::string(600, 'a') + extension;
+        std::string body = "long url body " + std::string(extension);
+        m_server.Serve(target, ServedFile{body});
+        std::string url = m_server.Url(target);
+        ASSERT_GT(url.size(), 600u);
+        EXPECT_EQ(0, RunList({{"2", url, Rel("long.bin"), ""}}, false)) << extension;
+        ExpectNoBox();
+        EXPECT_EQ(body, ReadWholeFile(Full("long.bin"))) << extension;
+        for (const SeenRequest& request : m_server.Requests()) {
+            if (request.target.rfind("/long/", 0) == 0) EXPECT_EQ(target, request.target);
+        }
+    }
+}
+
+TEST_F(UpdateListCheck, AListOfOnlyItsEndMarkerLaunchesTheLobbyClient) {
+    ServeListText("[list0]\r\naction=0\r\n");
+    int starts = MavrinStarts();
+    EXPECT_EQ(0, RunWorker(NewTask()));
+    ExpectNoBox();
+    EXPECT_TRUE(WaitForMavrinStarts(starts + 1));
+    // Only the two update files were tested and fetched: no final reachability test.
+    std::vector<SeenRequest> requests = m_server.Requests();
+    for (const SeenRequest& request : requests) {
+        EXPECT_TRUE(request.target == kUrlFile || request.target == kListFile) << request.target;
+    }
+}
+
+}  // namespace
