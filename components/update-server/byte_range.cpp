@@ -37,12 +37,12 @@ RangePlan PlanRange(const std::string* range, uint64_t nSize) {
     if (eq == std::string::npos) return whole;
     std::string unit = Trim(range->substr(0, eq));
     for (char& c : unit) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const std::string spec = Trim(range->substr(eq + 1));
-    if (unit != "bytes" || spec.find(',') != std::string::npos) return whole;
-    size_t dash = spec.find('-');
+    const std::string rangeSet = Trim(range->substr(eq + 1));
+    if (unit != "bytes" || rangeSet.find(',') != std::string::npos) return whole;
+    size_t dash = rangeSet.find('-');
     if (dash == std::string::npos) return whole;
-    const std::string firstText = Trim(spec.substr(0, dash));
-    const std::string lastText = Trim(spec.substr(dash + 1));
+    const std::string firstText = Trim(rangeSet.substr(0, dash));
+    const std::string lastText = Trim(rangeSet.substr(dash + 1));
 
     RangePlan plan;
     uint64_t nFirst = 0;

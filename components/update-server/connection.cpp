@@ -71,28 +71,23 @@ void CConnection::Run() {
     std::string buffer;
     for (;;) {
         size_t nEnd;
-        while ((nEnd = FindHeadEnd(buffer)) == std::string::npos) {
-            if (buffer.size() > kMaxHeadBytes) {
-                m_strLogMethod = "-";
-                m_strLogTarget = "-";
-                AnswerError(431, "The request head is too long.", false, false);
-                CloseGracefully();
-                return;
-            }
+        while ((nEnd = FindHeadEnd(buffer)) == std::string::npos && buffer.size() <= kMaxHeadBytes) {
             char chunk[kReceiveChunk];
             int n = m_io.Receive(chunk, sizeof chunk, kIdleTimeoutMs);
             if (n <= 0) return;  // the client closed or went idle, or we stop
             buffer.append(chunk, n);
         }
-        std::string head = buffer.substr(0, nEnd);
-        buffer.erase(0, nEnd);
-        if (head.size() > kMaxHeadBytes) {
+        if (nEnd == std::string::npos || nEnd > kMaxHeadBytes) {
             m_strLogMethod = "-";
             m_strLogTarget = "-";
-            AnswerError(431, "The request head is too long.", false, false);
+            m_strLogRange.clear();
+            AnswerError(431, "The request head is longer than " + std::to_string(kMaxHeadBytes) + " bytes.", false,
+                        false);
             CloseGracefully();
             return;
         }
+        const std::string head = buffer.substr(0, nEnd);
+        buffer.erase(0, nEnd);
         if (!Answer(head)) {
             CloseGracefully();
             return;

@@ -1,6 +1,7 @@
 #pragma once
 // One client connection: reads requests and answers them until either side closes.
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "socket_io.h"

@@ -4,7 +4,6 @@
 #include <ws2tcpip.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <list>
 #include <memory>
 #include <thread>
@@ -20,7 +19,6 @@ namespace {
 
 // How often the accept loop looks at the stop event and the deadline.
 constexpr long kPollMs = 200;
-
 
 std::string WsaError(const char* what) {
     return std::string(what) + " failed (WSA error " + std::to_string(WSAGetLastError()) + ")";
@@ -54,10 +52,9 @@ bool ResolveRoot(const std::wstring& given, std::wstring& root) {
 }
 
 void TuneClientSocket(SOCKET s) {
-    // Big sends fill a big buffer, so a download never waits for the kernel to drain a small one.
-    const char* env = getenv("UPDATE_SERVER_SNDBUF_KB");
-    int nSendBuffer = (env ? atoi(env) : 4096) * 1024;
-    if (nSendBuffer > 0) setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&nSendBuffer), sizeof nSendBuffer);
+    // Most of a 4 MiB piece fits in one call: fewer partial sends, each a trip through the Wine server.
+    int nSendBuffer = 4 * 1024 * 1024;
+    setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&nSendBuffer), sizeof nSendBuffer);
     // Head and body go out together; the small replies to the updater's many requests need no delay.
     BOOL bNoDelay = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&bNoDelay), sizeof bNoDelay);
