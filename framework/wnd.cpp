@@ -14,8 +14,12 @@ bool CWnd::SubclassDlgItem(UINT id, HWND parent) { return SubclassWindow(::GetDl
 
 bool CWnd::SubclassWindow(HWND hwnd) {
     if (hwnd == nullptr || m_bSubclassed) return false;
-    if (!::SetWindowSubclass(hwnd, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this))) return false;
     m_hWnd = hwnd;
+    PreSubclassWindow();
+    if (!::SetWindowSubclass(hwnd, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this))) {
+        m_hWnd = nullptr;
+        return false;
+    }
     m_bSubclassed = true;
     return true;
 }

@@ -29,6 +29,9 @@ public:
     BOOL ShowWindow(int command) const { return ::ShowWindow(m_hWnd, command); }
 
 protected:
+    // Runs once the window is bound, before its first message reaches WindowProc: the place
+    // for a control to adjust its style.
+    virtual void PreSubclassWindow() {}
     // Subclassed windows: handle what is yours, pass the rest to DefWindowProc.
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The product's main job, as far as it is built: the lobby simulator sends a request for a
-# game and the updater, connected over the loopback link, receives it. Prints what each side
-# does and ends with one line saying whether the request crossed the link.
+# The product's main job on this machine: the lobby asks for a game, the updater fetches its
+# update files from the update server, downloads and unpacks the package, runs the list's
+# file commands, launches the lobby client, reports to the lobby and opens the game's room.
+# Prints what happens as it happens, leaves a screenshot taken mid-download, and ends with one
+# line saying whether the game was installed and the lobby told (non-zero exit when not).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${BUILD_DIR:-$root/build}"
@@ -20,39 +22,81 @@ trap cleanup EXIT
 start_virtual_display "$WINEPREFIX"
 WINEDEBUG=-all "$build/wine-run.sh" wineboot -i >/dev/null 2>&1 || true
 
-# The ready-to-copy folder, installed beside the lobby's configuration file.
-demo="$build/demo"
-rm -rf "$demo" && mkdir -p "$demo"
-cp "$build"/bin/* "$demo"/
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-printf '[GameSet]\r\nUpdateSetPort=%s\r\n' "$port" > "$demo/kvgame.kcf"
-echo "demo: installed the updater in $demo; the lobby listens on 127.0.0.1:$port"
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+lobby_port=$(free_port)
+http_port=$(free_port)
 
-cd "$demo"
-WINEDEBUG=-all "$build/wine-run.sh" ./lobby-sim.exe --request "42,示例游戏,http://127.0.0.1:8080/demo/update.ini,demo" \
-  --exit-on sent --linger-ms 4000 --timeout 90 2>&1 | sed -u 's/^/  /' &
-pids+=($!)
-sleep 1
+# The updater's ready-to-copy folder, installed beside the lobby's configuration file.
+demo="$build/demo"
+rm -rf "$demo" && mkdir -p "$demo/program" "$demo/server"
+cp "$build"/bin/updater.exe "$build"/bin/CfgEngine.dll "$build"/bin/Unzip.dll "$build"/bin/Mavrin.exe "$demo/program/"
+printf '[GameSet]\r\nUpdateSetPort=%s\r\n' "$lobby_port" > "$demo/program/kvgame.kcf"
+expected=$(python3 "$root/scripts/make_demo_game.py" "$demo/server" "http://127.0.0.1:$http_port" 4)
+echo "demo: the updater is installed in $demo/program; the lobby listens on 127.0.0.1:$lobby_port"
+
+# The update server, slowed down so the download can be seen (and photographed) in progress.
+WINEDEBUG=-all "$build/wine-run.sh" "$build/bin/update-server.exe" --root "Z:${demo//\//\\}\\server" --port "$http_port" \
+  --rate-kib 600 > "$demo/server.log" 2>&1 &
+server=$!
+pids+=($server)
+tail -n +1 -f "$demo/server.log" --pid "$server" | sed -u 's/^/  /' &
+
+cd "$demo/program"
+WINEDEBUG=-all "$build/wine-run.sh" "$build/bin/lobby-sim.exe" --port "$lobby_port" \
+  --request "42,示例游戏,http://127.0.0.1:$http_port/demo/url.ini,demo" \
+  --exit-on start-game-room --timeout 120 > "$demo/lobby.log" 2>&1 &
+lobby=$!
+pids+=($lobby)
+tail -n +1 -f "$demo/lobby.log" --pid "$lobby" | sed -u 's/^/  /' &
+for _ in $(seq 1 100); do grep -q 'listening on' "$demo/lobby.log" && break; sleep 0.1; done
 
 trace="$demo/updater-trace.txt"
 : > "$trace"
 # The updater's trace lines reach Wine's debug log; the filter turns them back into text.
-WINEDEBUG=-all,+debugstr "$build/wine-run.sh" ./updater.exe 2> >(python3 "$root/scripts/wine_trace.py" "  updater: " | tee "$trace") &
+WINEDEBUG=-all,+debugstr "$build/wine-run.sh" ./updater.exe \
+  2> >(python3 "$root/scripts/wine_trace.py" "  updater: " | tee "$trace") &
 updater=$!
 pids+=($updater)
 
-received=""
+# The screenshot, once the package is coming in.
+screenshot="$demo/screenshot-mid-download.png"
 for _ in $(seq 1 600); do
-  received=$(grep -m1 'request received' "$trace" 2>/dev/null || true)
-  [ -n "$received" ] && break
+  grep -q 'InternetGetFileShowOnList' "$trace" && break
   sleep 0.1
 done
-sleep 1
-kill "$updater" 2>/dev/null || true
+sleep 1.5
+import -window root -display "$DISPLAY" "$screenshot" 2>/dev/null && echo "demo: screenshot taken mid-download: $screenshot"
 
-if [ -n "$received" ]; then
-  echo "demo: OK - the lobby's request for game 42 crossed the link and reached the updater"
+lobby_status=0
+wait "$lobby" || lobby_status=$?
+updater_ended=no
+for _ in $(seq 1 100); do
+  kill -0 "$updater" 2>/dev/null || { updater_ended=yes; break; }
+  sleep 0.1
+done
+
+echo
+echo "demo: what the lobby received:"
+grep 'received' "$demo/lobby.log" | sed 's/^/  /' || echo "  nothing"
+echo "demo: the game installed in $demo/program:"
+installed=yes
+while read -r file; do
+  if [ -f "$demo/program/$file" ]; then
+    printf '  %-36s %10d bytes\n' "$file" "$(stat -c %s "$demo/program/$file")"
+  else
+    printf '  %-36s MISSING\n' "$file"; installed=no
+  fi
+done <<< "$expected"
+[ -e "$demo/program/DemoGame/DemoGame.zip" ] && { echo "  the package archive is still there"; installed=no; }
+echo "demo: lobby client: $(cat "$demo/program/Mavrin.log" 2>/dev/null || echo 'never launched')"
+echo "demo: output.txt:"
+iconv -f GBK -t UTF-8 "$demo/program/output.txt" 2>/dev/null | sed 's/\r$//; s/^/  /' || echo "  (none)"
+echo "demo: the updater $( [ "$updater_ended" = yes ] && echo 'closed itself' || echo 'was still running')"
+
+if [ "$installed" = yes ] && [ "$lobby_status" -eq 0 ] && grep -q 'task-ended report' "$demo/lobby.log" &&
+   [ -f "$demo/program/Mavrin.log" ]; then
+  echo "demo: OK - the game was installed and the lobby got the task-ended report and the start-game-room request"
   exit 0
 fi
-echo "demo: FAILED - the updater did not receive the lobby's request (trace in $trace)"
+echo "demo: FAILED - installed: $installed, lobby exit status: $lobby_status (see $demo)"
 exit 1

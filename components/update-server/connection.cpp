@@ -161,7 +161,7 @@ bool CConnection::Answer(const std::string& headText) {
         bComplete = m_io.SendAll(text.data(), text.size());
         Log(response.nStatus, 0, 0, bComplete);
     } else {
-        bComplete = SendHeadAndSlice(m_io, text, file.Get(), plan.nFirst, plan.nLength, nSent);
+        bComplete = SendHeadAndSlice(m_io, text, file.Get(), plan.nFirst, plan.nLength, nSent, m_settings.nRateKiB);
         Log(response.nStatus, nSent, plan.nLength, bComplete);
     }
     return bComplete && bKeepAlive;

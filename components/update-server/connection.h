@@ -11,6 +11,7 @@ namespace updsrv {
 struct ServeSettings {
     std::wstring strRoot;  // full path of the served folder, without a trailing backslash
     bool bQuiet = false;
+    int nRateKiB = 0;  // 0: unlimited
     const std::atomic<bool>* pbStopping = nullptr;  // set when the server stops
 };
 

@@ -88,6 +88,7 @@ int RunServer(const ServerOptions& options, HANDLE stopEvent) {
     std::atomic<bool> bStopping{false};
     ServeSettings settings;
     settings.bQuiet = options.bQuiet;
+    settings.nRateKiB = options.nRateKiB;
     settings.pbStopping = &bStopping;
     if (!ResolveRoot(options.strRoot, settings.strRoot)) return kExitError;
 

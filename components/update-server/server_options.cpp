@@ -5,13 +5,14 @@
 namespace updsrv {
 
 const char kUsage[] =
-    "usage: update-server --root DIR [--port N] [--quiet] [--exit-after-seconds S]\n"
+    "usage: update-server --root DIR [--port N] [--quiet] [--exit-after-seconds S] [--rate-kib K]\n"
     "Serves the files under DIR over HTTP/1.1 on 127.0.0.1 (GET and HEAD, single byte ranges).\n"
     "\n"
     "  --root DIR              the folder to serve (required); nothing outside it is served\n"
     "  --port N                listen on port N (default 0: any free port)\n"
     "  --quiet                 don't print a line per request\n"
     "  --exit-after-seconds S  stop after S seconds (default: run until stopped)\n"
+    "  --rate-kib K            send each body at most K KiB per second (a slow network)\n"
     "  --help                  this text\n"
     "\n"
     "Once listening it prints \"update-server: serving DIR on http://127.0.0.1:PORT/\".\n"
@@ -89,6 +90,13 @@ bool ParseServerArgs(const std::vector<std::wstring>& args, ServerOptions& optio
                 return false;
             }
             options.nExitAfterS = static_cast<int>(n);
+        } else if (name == L"--rate-kib") {
+            if (!takeValue()) return false;
+            if (!ParseNumber(value, 1024 * 1024, n) || n == 0) {
+                error = "--rate-kib needs a number from 1 to 1048576, not \"" + WideToUtf8(value) + "\"";
+                return false;
+            }
+            options.nRateKiB = static_cast<int>(n);
         } else {
             error = "unknown option \"" + WideToUtf8(args[i]) + "\"";
             return false;

@@ -16,6 +16,7 @@ struct ServerOptions {
     int nPort = 0;  // 0: any free port
     bool bQuiet = false;
     int nExitAfterS = 0;  // 0: run until stopped
+    int nRateKiB = 0;     // 0: as fast as possible; else KiB per second per response
 };
 
 extern const char kUsage[];

@@ -21,6 +21,7 @@ public:
     // error, a stop, or when nothing arrives for `nWaitMs`.
     int Receive(char* buffer, int nSize, unsigned long nWaitMs);
     SOCKET Get() const { return m_socket; }
+    bool Stopping() const { return m_pbStopping != nullptr && *m_pbStopping; }
 
 private:
     // Waits until the socket is readable or writable; false on a stop, an error or time-out.

@@ -172,6 +172,9 @@ TEST(UpdateServerOptions, ValuesAndRefusals) {
     EXPECT_EQ(options.nPort, 8080);
     EXPECT_TRUE(options.bQuiet);
     EXPECT_EQ(options.nExitAfterS, 5);
+    EXPECT_EQ(options.nRateKiB, 0);
+    ASSERT_TRUE(ParseServerArgs({L"--root", L"d", L"--rate-kib", L"600"}, options, error)) << error;
+    EXPECT_EQ(options.nRateKiB, 600);
     ASSERT_TRUE(ParseServerArgs({L"--help"}, options, error));
     EXPECT_TRUE(options.bHelp);
 
@@ -184,6 +187,7 @@ TEST(UpdateServerOptions, ValuesAndRefusals) {
         {{L"--root", L"d", L"--port", L"65536"}, "from 0 to 65535"},
         {{L"--root", L"d", L"--exit-after-seconds", L"0"}, "from 1 to 86400"},
         {{L"--root", L"d", L"--quiet=1"}, "--quiet takes no value"},
+        {{L"--root", L"d", L"--rate-kib", L"0"}, "from 1 to 1048576"},
         {{L"--root", L"d", L"stray"}, "unknown option \"stray\""},
     };
     for (const Bad& b : bad) {
