@@ -57,8 +57,24 @@ BOOL CUpDateDlg::OnInitDialog() {
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     g_hMainWnd = m_hWnd;
     g_pTaskList = &m_listTasks;
+    // The template's status text and progress bar stay out of sight: nothing drives them.
+    m_staticStatus.ShowWindow(SW_HIDE);
+    m_progress.ShowWindow(SW_HIDE);
+    LayOutSkin();
     ConfigureTaskList();
+    m_fontDialog.Reset(::CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET, OUT_STROKE_PRECIS,
+                                     CLIP_STROKE_PRECIS, DRAFT_QUALITY, VARIABLE_PITCH, "新宋体"));
     SetTimer(kTimerRefreshRowsGuarded, kRefreshMs);
+
+    RECT list;
+    ::GetClientRect(m_listTasks.GetSafeHwnd(), &list);
+    m_rcList = list;
+    const int titleHeight = m_imgTitle.Height();
+    const int leftWidth = m_imgLeft.Width();
+    m_rcLeft = {0, titleHeight, leftWidth, titleHeight + list.bottom};
+    m_rcRight = {leftWidth + list.right, titleHeight, leftWidth + list.right + m_imgRight.Width(),
+                 titleHeight + list.bottom};
+    m_rcBottom = {0, titleHeight + list.bottom, m_imgBottom.Width(), titleHeight + list.bottom + m_imgBottom.Height()};
 
     char modulePath[MAX_PATH] = {};
     ::GetModuleFileNameA(nullptr, modulePath, MAX_PATH);
@@ -96,6 +112,9 @@ INT_PTR CUpDateDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
         default:
             return FALSE;
         }
+    case WM_PAINT:
+        OnPaint();
+        return TRUE;
     case WM_QUERYDRAGICON:
         SetMsgResult(reinterpret_cast<LRESULT>(m_hIcon));
         return TRUE;

@@ -6,9 +6,11 @@
 #include "framework/controls.h"
 #include "framework/critical_section.h"
 #include "framework/dialog.h"
+#include "framework/gdi_handles.h"
 #include "lobby/simple_socket.h"
 #include "lobby/socket32.h"
 #include "lobby/task_queue.h"
+#include "skin/image.h"
 #include "skin/kv_button.h"
 #include "skin/transparent_static.h"
 #include "tasklist/mavrin_list.h"
@@ -44,6 +46,10 @@ protected:
 private:
     // Start-up, commands and shutdown (updater_dlg.cpp).
     void ConfigureTaskList();
+    void OnPaint();
+    // The window's region: the corners cut off, 3 pixels at the top, 4 at the bottom.
+    void SetWindowShape();
+    void LayOutSkin();
     void OnCancelCommand();
     void OnOkCommand();
     void OnLButtonDown(LPARAM point);
@@ -68,9 +74,14 @@ private:
     void BringToFront();
 
     HICON m_hIcon = nullptr;
+    ScopedFont m_fontDialog;  // the title's font
     RECT m_rcClient = {};
     CStatic m_staticStatus;
     CProgressCtrl m_progress;
+    CImage m_imgTitle;
+    CImage m_imgLeft;
+    CImage m_imgRight;
+    CImage m_imgBottom;
     RECT m_rcBottom = {};
     RECT m_rcLeft = {};
     RECT m_rcRight = {};
