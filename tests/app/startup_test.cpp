@@ -120,4 +120,43 @@ TEST_F(UpdaterStartup, EnterAsksWithThreeButtonsAndYesEndsIt) {
     EXPECT_TRUE(m_updater.WaitForExit(10000));
 }
 
+// Where a child lies in its parent's client coordinates, and its size.
+RECT ChildRect(HWND parent, int id) {
+    RECT rect = {};
+    HWND child = ::GetDlgItem(parent, id);
+    ::GetWindowRect(child, &rect);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+TEST_F(UpdaterStartup, TakesItsSkinnedFormWithCutCorners) {
+    ASSERT_TRUE(m_lobby.Accept(10000));
+    RECT window;
+    ::GetWindowRect(m_dialog, &window);
+    EXPECT_EQ(537, window.right - window.left);
+    EXPECT_EQ(182, window.bottom - window.top);
+
+    RECT list = ChildRect(m_dialog, 1000);
+    EXPECT_EQ(3, list.left);
+    EXPECT_EQ(35, list.top);
+    EXPECT_EQ(531, list.right - list.left);
+    EXPECT_EQ(104, list.bottom - list.top);
+    RECT minimise = ChildRect(m_dialog, 1005);
+    RECT close = ChildRect(m_dialog, IDCANCEL);
+    EXPECT_EQ(471, minimise.left);
+    EXPECT_EQ(1, minimise.top);
+    EXPECT_EQ(26, minimise.bottom - minimise.top);
+    EXPECT_EQ(500, close.left);
+    EXPECT_EQ(1, close.top);
+    EXPECT_EQ(26, close.bottom - close.top);
+
+    HRGN region = ::CreateRectRgn(0, 0, 0, 0);
+    ASSERT_NE(ERROR, ::GetWindowRgn(m_dialog, region));
+    EXPECT_FALSE(::PtInRegion(region, 0, 0));
+    EXPECT_FALSE(::PtInRegion(region, 1, 1));
+    EXPECT_FALSE(::PtInRegion(region, 1, 180));
+    EXPECT_TRUE(::PtInRegion(region, 5, 5));
+    ::DeleteObject(region);
+}
+
 }  // namespace
