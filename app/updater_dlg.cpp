@@ -10,6 +10,7 @@
 #include "app/dialog_messages.h"
 #include "app/process_values.h"
 #include "app/resource.h"
+#include "skin/skin_ids.h"
 #include "framework/message_box.h"
 #include "framework/trace.h"
 #include "update/exit_flag.h"
@@ -64,6 +65,7 @@ BOOL CUpDateDlg::OnInitDialog() {
     ConfigureTaskList();
     m_fontDialog.Reset(::CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET, OUT_STROKE_PRECIS,
                                      CLIP_STROKE_PRECIS, DRAFT_QUALITY, VARIABLE_PITCH, "新宋体"));
+    m_listTasks.SetTimer(kTimerRefreshRowsGuarded, 10);
     SetTimer(kTimerRefreshRowsGuarded, kRefreshMs);
 
     RECT list;
@@ -87,6 +89,10 @@ BOOL CUpDateDlg::OnInitDialog() {
 }
 
 void CUpDateDlg::ConfigureTaskList() {
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    m_listTasks.SetColors(RGB(242, 243, 246), RGB(220, 235, 246), RGB(0, 0, 0), RGB(163, 240, 233), RGB(0, 0, 0), "");
+    m_listTasks.m_nProgressColumn = kColumnProgress;
+    m_listTasks.LoadBarImages(instance, IDB_BAR, IDB_FILL_DOWNLOAD, IDB_FILL_INSTALL);
     struct Column {
         const char* title;
         int width;
@@ -94,6 +100,16 @@ void CUpDateDlg::ConfigureTaskList() {
     const Column columns[] = {{"任务名", 85}, {"大小(KB)", 60}, {"进度", 170},
                               {"速度(KB/S)", 80}, {"进入游戏", 60}, {"取消", 76}};
     for (int i = 0; i < 6; ++i) m_listTasks.InsertColumn(i, columns[i].title, LVCFMT_CENTER, columns[i].width);
+    m_listTasks.GetHeader().SetSkin(instance, IDB_HEADER_BACK, IDB_HEADER_BACK, RGB(218, 221, 228), RGB(4, 73, 142), 1,
+                                    IDB_HEADER_DIVIDER);
+    m_listTasks.SetCancelButtonSkin(instance, IDB_ROW_CANCEL);
+    m_listTasks.SetEnterButtonSkin(instance, IDB_ROW_ENTER);
+    m_listTasks.m_pNotifyWnd = this;
+    m_listTasks.SetRowHeight(23);
+    // An image list of one 1 x 26 image: the list draws none of it; it only bears on the row
+    // height. The list view (not sharing its image lists) destroys it with itself.
+    ::SendMessageW(m_listTasks.GetSafeHwnd(), LVM_SETIMAGELIST, LVSIL_SMALL,
+                   reinterpret_cast<LPARAM>(::ImageList_Create(1, 26, ILC_COLOR32 | ILC_MASK, 1, 0)));
 }
 
 INT_PTR CUpDateDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -114,6 +130,15 @@ INT_PTR CUpDateDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
         }
     case WM_PAINT:
         OnPaint();
+        return TRUE;
+    case WM_DRAWITEM:
+        if (wParam != IDC_TASK_LIST) return FALSE;
+        SetMsgResult(m_listTasks.OnDrawItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)));
+        return TRUE;
+    case WM_MEASUREITEM:
+        if (wParam != IDC_TASK_LIST) return FALSE;
+        m_listTasks.OnMeasureItem(reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
+        SetMsgResult(TRUE);
         return TRUE;
     case WM_QUERYDRAGICON:
         SetMsgResult(reinterpret_cast<LRESULT>(m_hIcon));

@@ -12,14 +12,18 @@ size_mib="${1:-512}"
 command -v curl >/dev/null || { echo "bench: curl is needed (apt-get install curl)"; exit 1; }
 BUILD_DIR="$build" "$root/scripts/build.sh" >/dev/null
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# One display and one Wine server for the whole run: the server and the downloads share them.
+source "$root/scripts/virtual_display.sh"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/download-bench.XXXXXX")
 server=""
 cleanup() {
   [ -n "$server" ] && kill "$server" 2>/dev/null || true
+  stop_virtual_display "$WINEPREFIX"
   rm -rf "$work"
 }
 trap cleanup EXIT
+start_virtual_display "$WINEPREFIX"
 
 mkdir -p "$work/root" "$work/out"
 head -c "$((size_mib * 1048576))" /dev/urandom > "$work/root/big.zip"

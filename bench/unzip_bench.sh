@@ -18,7 +18,10 @@ log=$(cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/unzip-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# One display and one Wine server for the whole run.
+source "$root/scripts/virtual_display.sh"
+trap 'stop_virtual_display "$WINEPREFIX"; rm -rf "$work"' EXIT
+start_virtual_display "$WINEPREFIX"
 
 # Roughly: random data stays its size in the archive, base64 text shrinks to ~3/4, word text
 # to ~1/4. Sized so the archive comes out near the requested size.

@@ -5,3 +5,4 @@
 class CButton : public CWnd {};
 class CStatic : public CWnd {};
 class CProgressCtrl : public CWnd {};
+class CHeaderCtrl : public CWnd {};

@@ -19,6 +19,7 @@ using ScopedPen = ScopedHandle<GdiObjectTraits<HPEN>>;
 using ScopedBrush = ScopedHandle<GdiObjectTraits<HBRUSH>>;
 using ScopedRegion = ScopedHandle<GdiObjectTraits<HRGN>>;
 
+
 // DCs made with CreateCompatibleDC or CreateDC/CreateIC: released with DeleteDC.
 struct CreatedDcTraits {
     using Handle = HDC;

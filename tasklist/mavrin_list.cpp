@@ -3,16 +3,90 @@
 #include <commctrl.h>
 
 #include "framework/gbk_text.h"
+#include "skin/skin_font.h"
+#include "tasklist/message_filter.h"
 #include "tasklist/row_format.h"
 
 namespace {
 constexpr UINT kCrossThreadWaitMs = 5000;
+// Reflected owner-draw messages, as a parent that reflects them sends them back to the list.
+constexpr UINT kReflectBase = WM_USER + 0x1C00;
+// Clicks this close to an enter-game button count as clicks on it: the button is small.
+constexpr int kEnterButtonSlack = 10;
 
-void ShowButton(const std::map<int, std::unique_ptr<KvButton>>& buttons, int row, int command) {
+KvButton* FindButton(const std::map<int, std::unique_ptr<KvButton>>& buttons, int row) {
     auto found = buttons.find(row);
-    if (found != buttons.end() && found->second) found->second->ShowWindow(command);
+    return found == buttons.end() ? nullptr : found->second.get();
+}
+
+// The first visible button, in row order, whose window rectangle grown by `slack` contains
+// `point` (edges included).
+bool HitsVisibleButton(const std::map<int, std::unique_ptr<KvButton>>& buttons, POINT point, int slack) {
+    for (const auto& entry : buttons) {
+        const KvButton* button = entry.second.get();
+        if (!button || !button->GetSafeHwnd() || !::IsWindowVisible(button->GetSafeHwnd())) continue;
+        RECT rect{};
+        ::GetWindowRect(button->GetSafeHwnd(), &rect);
+        ::InflateRect(&rect, slack, slack);
+        if (point.x >= rect.left && point.x <= rect.right && point.y >= rect.top && point.y <= rect.bottom)
+            return true;
+    }
+    return false;
 }
 }  // namespace
+
+CMavrinDlg::CMavrinDlg() : m_font(CreateSkinFont()) {}
+
+CMavrinDlg::~CMavrinDlg() {
+    if (m_bFiltered) TaskListMessageFilter::Unregister(this);
+    // Buttons first: they are child windows of the list and destroy their own windows.
+    m_mapCancelButtons.clear();
+    m_mapEnterButtons.clear();
+}
+
+void CMavrinDlg::SetColors(COLORREF clrRowOdd, COLORREF clrRowEven, COLORREF clrText, COLORREF clrSelBack,
+                           COLORREF clrSelText, const char*) {
+    m_clrRowOdd = clrRowOdd;
+    m_clrRowEven = clrRowEven;
+    m_clrText = clrText;
+    m_clrSelBack = clrSelBack;
+    m_clrSelText = clrSelText;
+}
+
+void CMavrinDlg::LoadBarImages(HINSTANCE instance, UINT barId, UINT fillDownloadId, UINT fillInstallId) {
+    m_imgBar.LoadFromId(instance, barId);
+    m_imgFillDownload.LoadFromId(instance, fillDownloadId);
+    m_imgFillInstall.LoadFromId(instance, fillInstallId);
+}
+
+void CMavrinDlg::SetHeaderSkin(HINSTANCE instance, UINT backId, UINT backAltId, COLORREF clrBack,
+                               COLORREF clrText, int mode, UINT dividerId) {
+    m_header.SetSkin(instance, backId, backAltId, clrBack, clrText, mode, dividerId);
+}
+
+void CMavrinDlg::SetCancelButtonSkin(HINSTANCE instance, UINT id) {
+    m_hCancelSkinInst = instance;
+    m_nCancelSkinId = id;
+}
+
+void CMavrinDlg::SetEnterButtonSkin(HINSTANCE instance, UINT id) {
+    m_hEnterSkinInst = instance;
+    m_nEnterSkinId = id;
+}
+
+void CMavrinDlg::SetRowHeight(int height) {
+    m_nRowHeight = height;
+    if (m_hWnd == nullptr) return;
+    RECT window{};
+    ::GetWindowRect(m_hWnd, &window);
+    WINDOWPOS pos = {};
+    pos.hwnd = m_hWnd;
+    pos.cx = window.right - window.left;
+    pos.cy = window.bottom - window.top;
+    pos.flags = SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER;
+    // The list view measures owner-drawn rows again when its position changes.
+    SendMessage(WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&pos));
+}
 
 void CMavrinDlg::SetItemSize(int row, int kb) {
     if (m_hWnd == nullptr) return;
@@ -68,3 +142,133 @@ void CMavrinDlg::ShowEnterButton(int row) { ShowButton(m_mapEnterButtons, row, S
 void CMavrinDlg::HideEnterButton(int row) { ShowButton(m_mapEnterButtons, row, SW_HIDE); }
 
 void CMavrinDlg::HideCancelButton(int row) { ShowButton(m_mapCancelButtons, row, SW_HIDE); }
+
+void CMavrinDlg::ShowButton(const std::map<int, std::unique_ptr<KvButton>>& buttons, int row, int command) {
+    auto found = buttons.find(row);
+    if (found != buttons.end() && found->second) found->second->ShowWindow(command);
+}
+
+KvButton* CMavrinDlg::GetEnterButton(int row) const { return FindButton(m_mapEnterButtons, row); }
+
+KvButton* CMavrinDlg::GetCancelButton(int row) const { return FindButton(m_mapCancelButtons, row); }
+
+bool CMavrinDlg::GetItemColors(COLORREF& text, COLORREF& back, int, bool selected) const {
+    text = selected ? m_clrSelText : m_clrText;
+    back = selected ? m_clrSelBack : m_clrRowOdd;
+    return true;
+}
+
+BOOL CMavrinDlg::OnDrawItem(const DRAWITEMSTRUCT* item) {
+    if (item == nullptr) return FALSE;
+    DrawItem(*item);
+    return TRUE;
+}
+
+void CMavrinDlg::OnMeasureItem(MEASUREITEMSTRUCT* item) {
+    if (item != nullptr && m_nRowHeight != 0) item->itemHeight = static_cast<UINT>(m_nRowHeight);
+}
+
+void CMavrinDlg::PreSubclassWindow() {
+    AttachHeader();
+    if (!m_bFiltered) {
+        TaskListMessageFilter::Register(this);
+        m_bFiltered = true;
+    }
+    CListCtrl::PreSubclassWindow();
+}
+
+void CMavrinDlg::AttachHeader() {
+    HWND header = reinterpret_cast<HWND>(::SendMessageW(m_hWnd, LVM_GETHEADER, 0, 0));
+    if (header != nullptr && m_header.GetSafeHwnd() == nullptr) m_header.SubclassWindow(header);
+}
+
+bool CMavrinDlg::OwnsWindow(HWND hwnd) const { return hwnd == m_hWnd || ::IsChild(m_hWnd, hwnd); }
+
+LRESULT CMavrinDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_ERASEBKGND:
+        return 1;  // rows and the area below them are painted by DrawItem
+    case WM_SHOWWINDOW: {
+        LRESULT result = DefWindowProc(message, wParam, lParam);
+        AttachHeader();
+        return result;
+    }
+    case WM_TIMER:
+        if (wParam == kTaskListRedrawTimer) {
+            OnRedrawTimer();
+            return 0;
+        }
+        break;
+    case WM_MOUSEMOVE:
+        OnMouseMove(lParam);
+        break;
+    case WM_MOUSELEAVE:
+        return 0;
+    case WM_NOTIFY: {
+        // Swallowing the header's drag moves is not enough where the header applies the
+        // width at button-up: refuse the tracking itself, so no column is ever resized.
+        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header && header->hwndFrom == m_header.GetSafeHwnd() && header->hwndFrom != nullptr &&
+            (header->code == HDN_BEGINTRACKW || header->code == HDN_BEGINTRACKA))
+            return TRUE;
+        break;
+    }
+    case kReflectBase + WM_MEASUREITEM:
+        OnMeasureItem(reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
+        return TRUE;
+    case kReflectBase + WM_DRAWITEM:
+        return OnDrawItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+    case WM_NCDESTROY:
+        if (m_bFiltered) {
+            TaskListMessageFilter::Unregister(this);
+            m_bFiltered = false;
+        }
+        break;
+    default:
+        break;
+    }
+    return DefWindowProc(message, wParam, lParam);
+}
+
+void CMavrinDlg::OnMouseMove(LPARAM lParam) {
+    if (m_bTrackMouse) {
+        TRACKMOUSEEVENT track = {sizeof track, TME_HOVER | TME_LEAVE, m_hWnd, HOVER_DEFAULT};
+        ::_TrackMouseEvent(&track);
+        m_bTrackMouse = false;
+    }
+    LVHITTESTINFO hit = {};
+    hit.pt.x = static_cast<short>(LOWORD(lParam));
+    hit.pt.y = static_cast<short>(HIWORD(lParam));
+    ::SendMessageW(m_hWnd, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    m_nHotRow = hit.iItem;
+    if (!m_mapCancelButtons.empty() || !m_mapEnterButtons.empty()) m_nCurRow = m_nHotRow;
+}
+
+void CMavrinDlg::OnRedrawTimer() {
+    if (m_nCurRow < 0) return;
+    // Touching every row's state makes the list view redraw every row.
+    const int count = GetItemCount();
+    for (int i = 0; i < count; ++i) {
+        SetItemState(-1, 0, LVIS_SELECTED);
+        SetItemState(i, LVIS_SELECTED, LVIS_SELECTED);
+    }
+}
+
+bool CMavrinDlg::PreTranslateMessage(MSG* msg) {
+    if (msg == nullptr) return true;
+    if (msg->message == WM_LBUTTONDOWN) {
+        POINT point = {static_cast<short>(LOWORD(msg->lParam)), static_cast<short>(HIWORD(msg->lParam))};
+        ::ClientToScreen(msg->hwnd, &point);
+        const HWND notify = m_pNotifyWnd ? m_pNotifyWnd->GetSafeHwnd() : nullptr;
+        if (notify && HitsVisibleButton(m_mapCancelButtons, point, 0))
+            ::PostMessageW(notify, kTaskListNotifyMessage, kTaskListCancelRow, m_nHotRow);
+        if (notify && HitsVisibleButton(m_mapEnterButtons, point, kEnterButtonSlack))
+            ::PostMessageW(notify, kTaskListNotifyMessage, kTaskListEnterGame, m_nHotRow);
+        return false;  // the button still shows its pressed state
+    }
+    // Dragging in the header would resize columns; the layout is fixed.
+    if (msg->message == WM_MOUSEMOVE && msg->hwnd == m_header.GetSafeHwnd() && msg->hwnd != nullptr &&
+        msg->wParam == MK_LBUTTON)
+        return true;
+    return false;
+}

@@ -1,13 +1,18 @@
 #pragma once
-// The task list: one row per task, in queue order. Besides the item texts it keeps, per row
-// index, the row's phase and progress percent, and the row's two buttons. Entries are keyed
-// by index and never renumbered: after a delete, the row that moves up uses the entries of
-// its new index until the next refresh rewrites them.
+// The task list: one owner-drawn row per task, in queue order. Besides the item texts it
+// keeps, per row index, the row's phase and progress percent, and the row's two buttons.
+// Entries are keyed by index and never renumbered: after a delete, the row that moves up
+// uses the entries of its new index until the next refresh rewrites them.
+#include <windows.h>
+
 #include <map>
 #include <memory>
 #include <mutex>
 
+#include "framework/gdi_handles.h"
 #include "framework/list_ctrl.h"
+#include "skin/com_body.h"
+#include "skin/image.h"
 #include "skin/kv_button.h"
 
 enum TaskListColumn {
@@ -19,8 +24,30 @@ enum TaskListColumn {
     kColumnCancel = 5,
 };
 
+// What the list posts to its notify window (the dialog's WM_MY_MESSAGE_1); lParam is the row.
+constexpr UINT kTaskListNotifyMessage = WM_USER + 100;
+constexpr WPARAM kTaskListCancelRow = 4;
+constexpr WPARAM kTaskListEnterGame = 6;
+// The dialog starts this timer on the list; each tick redraws every row.
+constexpr UINT_PTR kTaskListRedrawTimer = 100;
+
 class CMavrinDlg : public CListCtrl {
 public:
+    CMavrinDlg();
+    ~CMavrinDlg() override;
+
+    // Configuration, once, before any row exists. The text argument of SetColors is unused.
+    void SetColors(COLORREF clrRowOdd, COLORREF clrRowEven, COLORREF clrText, COLORREF clrSelBack,
+                   COLORREF clrSelText, const char* unused = "");
+    void LoadBarImages(HINSTANCE instance, UINT barId, UINT fillDownloadId, UINT fillInstallId);
+    void SetHeaderSkin(HINSTANCE instance, UINT backId, UINT backAltId, COLORREF clrBack, COLORREF clrText,
+                       int mode, UINT dividerId);
+    CComBodyClass& GetHeader() { return m_header; }
+    void SetCancelButtonSkin(HINSTANCE instance, UINT id);
+    void SetEnterButtonSkin(HINSTANCE instance, UINT id);
+    // Makes the list view measure its rows again.
+    void SetRowHeight(int height);
+
     // Size text in KB. May be called from a download thread: the text goes through the list
     // window, so it waits (a bounded time) for the UI thread.
     void SetItemSize(int row, int kb);
@@ -37,13 +64,68 @@ public:
     // -1 when the row has no percent yet.
     int GetItemPercent(int row) const;
     int GetCurrentRow() const { return m_nCurRow; }
+    int GetHotRow() const { return m_nHotRow; }
+    KvButton* GetEnterButton(int row) const;
+    KvButton* GetCancelButton(int row) const;
+
+    // The owner (the dialog) forwards its WM_DRAWITEM and WM_MEASUREITEM for the list here;
+    // the reflected forms reach the same code.
+    BOOL OnDrawItem(const DRAWITEMSTRUCT* item);
+    void OnMeasureItem(MEASUREITEMSTRUCT* item);
+
+    virtual void DrawItem(const DRAWITEMSTRUCT& item);
+    // Always true. The int is unused (callers pass 0).
+    virtual bool GetItemColors(COLORREF& text, COLORREF& back, int unused, bool selected) const;
+    // Sees every queued message for the list and its children (buttons, header) before it is
+    // dispatched; true swallows it.
+    virtual bool PreTranslateMessage(MSG* msg);
+    // The list itself or one of its child windows.
+    bool OwnsWindow(HWND hwnd) const;
+
+    int m_nProgressColumn = -1;
+    CWnd* m_pNotifyWnd = nullptr;
 
 protected:
+    void PreSubclassWindow() override;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void AttachHeader();
+    void OnMouseMove(LPARAM lParam);
+    void OnRedrawTimer();
+    // Draws column k's cell text (at most 29 bytes) with the given DrawText format.
+    void DrawCellText(HDC dc, int row, int column, const RECT& cell, UINT format);
+    void DrawPhaseText(HDC dc, int row, int phase, const RECT& cell);
+    void DrawProgressCell(HDC dc, int row, int phase, const RECT& cell);
+    void PlaceButtons(int row, int offset, const RECT& item, int column);
+    void HideSurplusButtons();
+    void ComposeRowButton(HDC dc, int row, bool enter);
+    static void ShowButton(const std::map<int, std::unique_ptr<KvButton>>& buttons, int row, int command);
+
+    CComBodyClass m_header;
+    COLORREF m_clrRowOdd = RGB(0xC0, 0xD2, 0xD4);
+    COLORREF m_clrRowEven = RGB(0xDE, 0xEC, 0xF6);
+    COLORREF m_clrText = RGB(0, 0, 0);
+    COLORREF m_clrSelBack = RGB(0xFF, 0xFF, 0xFF);
+    COLORREF m_clrSelText = RGB(0, 0, 0);
+    ScopedFont m_font;
+    CImage m_imgBar;
+    CImage m_imgFillDownload;
+    CImage m_imgFillInstall;
+
     mutable std::mutex m_phaseMutex;  // the worker resets a phase while the UI thread draws
     std::map<int, int> m_mapPhase;
     std::map<int, int> m_mapPercent;
     float m_fLastSpeed = 0.0f;
     int m_nCurRow = -1;
-    std::map<int, std::unique_ptr<KvButton>> m_mapEnterButtons;
     std::map<int, std::unique_ptr<KvButton>> m_mapCancelButtons;
+    std::map<int, std::unique_ptr<KvButton>> m_mapEnterButtons;
+    HINSTANCE m_hCancelSkinInst = nullptr;
+    UINT m_nCancelSkinId = 0;
+    HINSTANCE m_hEnterSkinInst = nullptr;
+    UINT m_nEnterSkinId = 0;
+    bool m_bTrackMouse = true;
+    int m_nHotRow = -1;
+    int m_nRowHeight = 23;
+    bool m_bFiltered = false;
 };

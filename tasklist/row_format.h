@@ -10,3 +10,17 @@ std::string SpeedText(float kbPerSecond);
 
 // The size cell: KB in decimal.
 std::string SizeText(int kb);
+
+// What the size cell shows: the size text while downloading ("等待下载.." before the size is
+// known), the phase's own text once unpacking has begun.
+std::string SizeCellText(int phase, const std::string& sizeText);
+
+// The bar's percent text: "50 %".
+std::string PercentText(int percent);
+
+// Fill tiles drawn over a bar `barWidth` wide; the bar's two end pixels are never covered, so
+// the count is two short and may be negative (no tiles).
+int BarTileCount(int percent, int barWidth, int tileWidth);
+
+// Top of something `height` high centred between `top` and `bottom` (truncated toward zero).
+int CentredTop(int top, int bottom, int height);

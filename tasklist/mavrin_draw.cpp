@@ -1,0 +1,158 @@
+// Row drawing: each row is composed on a key-coloured surface as large as the client area
+// and copied keyed, so only what the row painted reaches the screen.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+#include "framework/gbk_text.h"
+#include "skin/offscreen.h"
+#include "tasklist/mavrin_list.h"
+#include "tasklist/row_format.h"
+
+namespace {
+constexpr size_t kCellTextMaxBytes = 29;
+constexpr UINT kCentred = DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS;
+constexpr UINT kRight = DT_RIGHT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS;
+// The last row also paints the empty part of the list below it, up to this many client heights.
+constexpr int kLastRowReach = 5;
+constexpr int kEnterButtonIndent = 20;
+
+void DrawGbk(HDC dc, std::string text, const RECT& cell, UINT format) {
+    if (text.size() > kCellTextMaxBytes) text.resize(kCellTextMaxBytes);
+    std::wstring wide = GbkToWide(text);
+    RECT rect = cell;
+    ::DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &rect, format);
+}
+
+void FillSolid(HDC dc, const RECT& rect, COLORREF colour) {
+    ScopedBrush brush(::CreateSolidBrush(colour));
+    ::FillRect(dc, &rect, brush.Get());
+}
+}  // namespace
+
+void CMavrinDlg::DrawCellText(HDC dc, int row, int column, const RECT& cell, UINT format) {
+    DrawGbk(dc, GetItemText(row, column), cell, format);
+}
+
+void CMavrinDlg::DrawPhaseText(HDC dc, int row, int phase, const RECT& cell) {
+    DrawGbk(dc, SizeCellText(phase, GetItemText(row, kColumnSize)), cell, kCentred);
+}
+
+void CMavrinDlg::DrawProgressCell(HDC dc, int row, int phase, const RECT& cell) {
+    const int percent = m_mapPercent[row];
+    CImage* fill = nullptr;
+    if (phase == 0)
+        fill = &m_imgFillDownload;
+    else if (phase == 1 || phase == 2)
+        fill = &m_imgFillInstall;
+    if (fill == nullptr || fill->IsEmpty() || m_imgBar.IsEmpty()) return;
+    const int y = CentredTop(cell.top, cell.bottom, fill->Height());
+    m_imgBar.Draw(dc, cell.left, y);
+    const int tiles = BarTileCount(percent, m_imgBar.Width(), fill->Width());
+    for (int i = 0; i < tiles; ++i) fill->Draw(dc, cell.left + 1 + i * fill->Width(), y);
+    DrawGbk(dc, PercentText(percent), cell, kRight);
+}
+
+void CMavrinDlg::PlaceButtons(int row, int offset, const RECT& item, int column) {
+    KvButton* button = column == kColumnEnterGame ? GetEnterButton(row) : GetCancelButton(row);
+    RECT client{};
+    ::GetClientRect(button->GetSafeHwnd(), &client);
+    const int y = CentredTop(item.top, item.bottom, client.bottom);
+    if (column == kColumnEnterGame) {
+        button->SetPosition(item.left + offset + kEnterButtonIndent, y);
+    } else {
+        // Centred between the cell's left edge and the end of the row.
+        const int x = item.left + offset + static_cast<int>((item.right - item.left - offset - client.right) / 2.0);
+        button->SetPosition(x, y);
+        button->ShowWindow(SW_SHOW);
+    }
+}
+
+void CMavrinDlg::HideSurplusButtons() {
+    const int count = GetItemCount();
+    for (auto* buttons : {&m_mapCancelButtons, &m_mapEnterButtons}) {
+        if (static_cast<int>(buttons->size()) < count) continue;
+        for (int i = count; i < static_cast<int>(buttons->size()); ++i) ShowButton(*buttons, i, SW_HIDE);
+    }
+}
+
+void CMavrinDlg::ComposeRowButton(HDC dc, int row, bool enter) {
+    auto& buttons = enter ? m_mapEnterButtons : m_mapCancelButtons;
+    std::unique_ptr<KvButton>& button = buttons[row];
+    if (!button) {
+        button = std::make_unique<KvButton>();
+        RECT empty = {0, 0, 0, 0};
+        if (button->Create("Caption", WS_CHILD | WS_VISIBLE, empty, m_hWnd, static_cast<UINT>(row))) {
+            if (enter)
+                button->LoadSkin(m_hEnterSkinInst, m_nEnterSkinId);
+            else
+                button->LoadSkin(m_hCancelSkinInst, m_nCancelSkinId);
+            // A row can't enter its game before it is finished; the dialog shows the button then.
+            button->ShowWindow(enter ? SW_HIDE : SW_SHOW);
+        }
+    }
+    HWND hwnd = button->GetSafeHwnd();
+    if (hwnd == nullptr || !::IsWindowVisible(hwnd)) return;
+    RECT rect{};
+    ::GetWindowRect(hwnd, &rect);
+    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rect), 2);
+    button->DrawTo(dc, rect.left, rect.top);
+}
+
+void CMavrinDlg::DrawItem(const DRAWITEMSTRUCT& item) {
+    if (item.CtlType != ODT_LISTVIEW) return;
+    const int row = static_cast<int>(item.itemID);
+    const bool last = row == GetItemCount() - 1;
+    RECT area{};
+    ::GetClientRect(m_hWnd, &area);
+    const int clientHeight = area.bottom - area.top;
+    if (last) area.bottom = kLastRowReach * area.bottom - (kLastRowReach - 1) * area.top;
+
+    COffscreen surface(item.hDC, area.right - area.left, area.bottom - area.top);
+    if (!surface.IsValid()) return;
+    HDC dc = surface.Dc();
+    {
+        ScopedSelectObject font(dc, m_font.Get());
+        surface.FillKey();
+
+        COLORREF text = 0;
+        COLORREF back = 0;
+        GetItemColors(text, back, 0, (item.itemState & ODS_SELECTED) != 0);
+        ::SetBkColor(dc, back);
+        ::SetTextColor(dc, text);
+
+        const RECT& r = item.rcItem;
+        FillSolid(dc, r, row % 2 ? m_clrRowOdd : m_clrRowEven);
+        if (last) FillSolid(dc, RECT{r.left, r.bottom, r.right, r.bottom + kLastRowReach * clientHeight}, m_clrRowOdd);
+
+        const int phase = GetItemPhase(row);
+        HWND header = reinterpret_cast<HWND>(::SendMessageW(m_hWnd, LVM_GETHEADER, 0, 0));
+        const int columns = header ? static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+        int offset = 0;
+        for (int k = 0; k < columns; ++k) {
+            const int width = GetColumnWidth(k);
+            const RECT cell = {r.left + offset, r.top, r.left + offset + width, r.bottom};
+            if (k == m_nProgressColumn) {
+                DrawProgressCell(dc, row, phase, cell);
+            } else if (k == kColumnEnterGame || k == kColumnCancel) {
+                const bool hasButton = k == kColumnEnterGame ? GetEnterButton(row) != nullptr
+                                                             : GetCancelButton(row) != nullptr;
+                if (hasButton)
+                    PlaceButtons(row, offset, r, k);
+                else
+                    DrawCellText(dc, row, k, cell, kCentred);
+            } else if (k == kColumnSize) {
+                DrawPhaseText(dc, row, phase, cell);
+            } else {
+                DrawCellText(dc, row, k, cell, kCentred);
+            }
+            offset += width;
+        }
+
+        HideSurplusButtons();
+        ComposeRowButton(dc, row, true);
+        ComposeRowButton(dc, row, false);
+    }
+    surface.CopyKeyed(item.hDC, area.left, area.top);
+}
