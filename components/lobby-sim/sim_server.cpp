@@ -12,7 +12,7 @@
 #include "record_describe.h"
 #include "framework/scoped_handle.h"
 #include "lobby/record_stream.h"
-#include "winsock_session.h"
+#include "framework/winsock_session.h"
 #include "send_plan.h"
 
 namespace lobbysim {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "framework/scoped_handle.h"
+#include "framework/winsock_session.h"
 #include "http_server.h"
 #include "server_log.h"
 #include "server_options.h"
@@ -26,24 +27,6 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
     if (g_stopEvent) SetEvent(g_stopEvent);
     return TRUE;
 }
-
-// Winsock 2.2 for the lifetime of the object.
-class CWinsock {
-public:
-    CWinsock() {
-        WSADATA data;
-        m_bStarted = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-    ~CWinsock() {
-        if (m_bStarted) WSACleanup();
-    }
-    CWinsock(const CWinsock&) = delete;
-    CWinsock& operator=(const CWinsock&) = delete;
-    bool IsStarted() const { return m_bStarted; }
-
-private:
-    bool m_bStarted = false;
-};
 
 int Run() {
     int argc = 0;

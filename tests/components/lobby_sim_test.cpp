@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "components/lobby-sim/record_describe.h"
-#include "components/lobby-sim/winsock_session.h"
+#include "framework/winsock_session.h"
 #include "framework/scoped_handle.h"
 #include "components/lobby-sim/send_plan.h"
 #include "components/lobby-sim/sim_options.h"
@@ -27,10 +27,10 @@ std::string Bytes(const sUpdateStruct& record) {
     return std::string(reinterpret_cast<const char*>(&record), sizeof record);
 }
 
-sUpdateStruct Request(const std::wstring& spec) {
+sUpdateStruct Request(const std::wstring& argument) {
     sUpdateStruct record;
     std::string error;
-    EXPECT_TRUE(ParseRequestArgument(spec, record, error)) << error;
+    EXPECT_TRUE(ParseRequestArgument(argument, record, error)) << error;
     return record;
 }
 
@@ -69,7 +69,7 @@ TEST(LobbySimOptions, TextsThatDontFitAreRefused) {
     EXPECT_EQ(record.szConfigKey[18], 'k');
 
     struct Case {
-        std::wstring spec;
+        std::wstring argument;
         const char* error;
     } cases[] = {
         {L"1," + std::wstring(200, L'n') + L",u,k", "game name is 200 bytes"},
@@ -84,7 +84,7 @@ TEST(LobbySimOptions, TextsThatDontFitAreRefused) {
     };
     for (const Case& c : cases) {
         error.clear();
-        EXPECT_FALSE(ParseRequestArgument(c.spec, record, error));
+        EXPECT_FALSE(ParseRequestArgument(c.argument, record, error));
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
 }
@@ -398,13 +398,13 @@ TEST_F(LobbySimProgram, SendsRequestsAndExitsAfterStartGameRoom) {
 
 TEST_F(LobbySimProgram, ChunkedDeliveryIsByteExact) {
     const int nPort = FreePort();
-    const std::wstring spec = L"9,chunked,http://x/9.txt,k9";
-    CSimProcess sim({L"--port", std::to_wstring(nPort), L"--request", spec, L"--chunk", L"7", L"--delay-ms",
+    const std::wstring argument = L"9,chunked,http://x/9.txt,k9";
+    CSimProcess sim({L"--port", std::to_wstring(nPort), L"--request", argument, L"--chunk", L"7", L"--delay-ms",
                      L"0", L"--exit-on", L"start-game-room"});
     ScopedSocket link = ConnectTo(nPort);
     ASSERT_TRUE(link.IsValid());
     int nReads = 0;
-    EXPECT_EQ(ReceiveExactly(link.Get(), 1228, &nReads), Bytes(Request(spec)));
+    EXPECT_EQ(ReceiveExactly(link.Get(), 1228, &nReads), Bytes(Request(argument)));
     EXPECT_GT(nReads, 10) << "the record should arrive in many small pieces";
     SendBytes(link.Get(), Bytes(MakeStartGameRoomRequest(9)));
     EXPECT_EQ(sim.Wait(), 0) << sim.Output();

@@ -1,7 +1,6 @@
 #pragma once
+// Winsock 2.2 for a program's lifetime (the stand-in tools start it for themselves).
 #include <winsock2.h>
-
-namespace lobbysim {
 
 // Winsock 2.2 for the lifetime of the object.
 class CWinsock {
@@ -20,5 +19,3 @@ public:
 private:
     bool m_bStarted = false;
 };
-
-}  // namespace lobbysim
