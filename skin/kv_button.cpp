@@ -46,7 +46,15 @@ void KvButton::LoadSkin(HINSTANCE instance, UINT id) {
 }
 
 void KvButton::SetPosition(int x, int y) {
-    if (m_hWnd) ::MoveWindow(m_hWnd, x, y, m_nFrameWidth, m_nFrameHeight, TRUE);
+    if (!m_hWnd) return;
+    // Rows place their buttons at every draw: a move to where the button already is would
+    // cost a window move (and a repaint) for nothing.
+    RECT now;
+    ::GetWindowRect(m_hWnd, &now);
+    ::MapWindowPoints(nullptr, ::GetParent(m_hWnd), reinterpret_cast<POINT*>(&now), 2);
+    if (now.left == x && now.top == y && now.right - now.left == m_nFrameWidth && now.bottom - now.top == m_nFrameHeight)
+        return;
+    ::MoveWindow(m_hWnd, x, y, m_nFrameWidth, m_nFrameHeight, TRUE);
 }
 
 void KvButton::SetCaption(const std::string& caption, COLORREF colour) {

@@ -14,6 +14,7 @@
 #include "skin/com_body.h"
 #include "skin/image.h"
 #include "skin/kv_button.h"
+#include "skin/offscreen.h"
 
 enum TaskListColumn {
     kColumnName = 0,
@@ -109,6 +110,8 @@ private:
     COLORREF m_clrSelBack = RGB(0xFF, 0xFF, 0xFF);
     COLORREF m_clrSelText = RGB(0, 0, 0);
     ScopedFont m_font;
+    // The rows' drawing surface, kept between draws: the list redraws every row every 10 ms.
+    std::unique_ptr<COffscreen> m_surface;
     CImage m_imgBar;
     CImage m_imgFillDownload;
     CImage m_imgFillInstall;
