@@ -14,6 +14,7 @@
 #include "download/local_file.h"
 #include "framework/internet_handle.h"
 #include "framework/trace.h"
+#include "framework/url_parts.h"
 #include "tasklist/mavrin_list.h"
 
 namespace {
@@ -22,31 +23,6 @@ constexpr DWORD kReadChunk = 65536;
 constexpr int kFailuresBeforeUnstableBox = 3;
 
 enum class Pass { Complete, Failed, ReadFailed };
-
-struct UrlParts {
-    std::string host;
-    std::string path;
-    INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
-};
-
-bool CrackUrl(const char* url, UrlParts* parts) {
-    // Sized for any URL the record can carry, so a long path is never cut and fetched wrong.
-    std::vector<char> host(INTERNET_MAX_HOST_NAME_LENGTH + 1, '\0');
-    std::vector<char> path(INTERNET_MAX_URL_LENGTH + 1, '\0');
-    URL_COMPONENTSA components = {};
-    components.dwStructSize = sizeof components;
-    components.lpszHostName = host.data();
-    components.dwHostNameLength = static_cast<DWORD>(host.size());
-    components.lpszUrlPath = path.data();
-    components.dwUrlPathLength = static_cast<DWORD>(path.size());
-    components.dwExtraInfoLength = 1;  // the query part follows the path in the same text
-    if (!InternetCrackUrlA(url, 0, 0, &components)) return false;
-    parts->host = host.data();
-    parts->path = path.data();
-    if (components.lpszExtraInfo != nullptr) parts->path.append(components.lpszExtraInfo, components.dwExtraInfoLength);
-    parts->port = components.nPort;
-    return true;
-}
 
 class ResumableDownload {
 public:

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/command_line.h"
+
 #include "CfgEngine.h"
 #include "sim_options.h"
 #include "sim_server.h"
@@ -38,14 +40,11 @@ bool ReadLobbyPort(int& nPort) {
 }
 
 int Run() {
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv) {
+    std::vector<std::wstring> args;
+    if (!ProgramArguments(&args)) {
         SayError("can't read the command line");
         return kExitError;
     }
-    std::vector<std::wstring> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    LocalFree(argv);
 
     SimOptions options;
     std::string error;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/command_line.h"
+
 #include "framework/scoped_handle.h"
 #include "framework/winsock_session.h"
 #include "http_server.h"
@@ -29,14 +31,11 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
 }
 
 int Run() {
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv) {
+    std::vector<std::wstring> args;
+    if (!ProgramArguments(&args)) {
         SayError("can't read the command line");
         return kExitError;
     }
-    std::vector<std::wstring> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    LocalFree(argv);
 
     ServerOptions options;
     std::string error;
