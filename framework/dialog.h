@@ -1,5 +1,7 @@
 #pragma once
-// A modal dialog from a resource template, with a virtual dialog procedure.
+// A modal dialog from a resource template, with a virtual dialog procedure. Its window is also
+// subclassed: WindowProc sees each message first and passes what it leaves on to the dialog
+// manager, which calls DialogProc.
 #include "framework/wnd.h"
 
 class CDialog : public CWnd {
@@ -7,8 +9,8 @@ public:
     explicit CDialog(UINT templateId, CWnd* parent = nullptr);
     ~CDialog() override;
 
-    // Runs the modal loop; returns the code given to EndDialog, or -1 if the dialog could
-    // not be created.
+    // Creates the dialog, runs its modal loop until EndDialog and destroys it; returns the
+    // code given to EndDialog, or -1 if the dialog could not be created.
     INT_PTR DoModal();
     void EndDialog(INT_PTR result);
 
@@ -26,4 +28,6 @@ private:
 
     UINT m_templateId;
     CWnd* m_pParent;
+    bool m_bEndModal = false;
+    INT_PTR m_nModalResult = -1;
 };

@@ -39,7 +39,7 @@ protected:
     HWND m_hWnd = nullptr;
 
 private:
-    static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                         UINT_PTR subclassId, DWORD_PTR refData);
+    static LRESULT CALLBACK BoundWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     bool m_bSubclassed = false;
+    WNDPROC m_pfnSuper = nullptr;  // the procedure this object's window had before
 };

@@ -5,51 +5,37 @@
 #include <algorithm>
 #include <vector>
 
-#include "framework/trace.h"
+#include "framework/message_filters.h"
 #include "tasklist/mavrin_list.h"
 
 namespace {
-struct ThreadFilters {
-    HHOOK hook = nullptr;
+// The lists of one thread, offered the messages of their own windows.
+class ThreadLists : public CMessageFilter {
+public:
     std::vector<CMavrinDlg*> lists;
-};
-thread_local ThreadFilters t_filters;
 
-LRESULT CALLBACK GetMessageHook(int code, WPARAM wParam, LPARAM lParam) {
-    // Only a message that is being removed is about to be dispatched; peeks leave it queued.
-    if (code == HC_ACTION && wParam == PM_REMOVE) {
-        MSG* msg = reinterpret_cast<MSG*>(lParam);
-        try {
-            const std::vector<CMavrinDlg*> lists = t_filters.lists;  // a filter may unregister
-            for (CMavrinDlg* list : lists) {
-                if (list->GetSafeHwnd() == nullptr) continue;
-                if (!list->OwnsWindow(msg->hwnd)) continue;
-                if (list->PreTranslateMessage(msg)) {
-                    msg->message = WM_NULL;
-                    break;
-                }
-            }
-        } catch (...) {
-            TraceLine("qen: exception in the task list's message filter");
+    bool FilterMessage(MSG* msg) override {
+        const std::vector<CMavrinDlg*> current = lists;  // a list may unregister
+        for (CMavrinDlg* list : current) {
+            if (list->GetSafeHwnd() == nullptr) continue;
+            if (!list->OwnsWindow(msg->hwnd)) continue;
+            if (list->PreTranslateMessage(msg)) return true;
         }
+        return false;
     }
-    return ::CallNextHookEx(nullptr, code, wParam, lParam);
-}
+};
+thread_local ThreadLists t_lists;
 }  // namespace
 
 void TaskListMessageFilter::Register(CMavrinDlg* list) {
-    auto& lists = t_filters.lists;
+    auto& lists = t_lists.lists;
     if (std::find(lists.begin(), lists.end(), list) != lists.end()) return;
     lists.push_back(list);
-    if (t_filters.hook == nullptr)
-        t_filters.hook = ::SetWindowsHookExW(WH_GETMESSAGE, GetMessageHook, nullptr, ::GetCurrentThreadId());
+    AddMessageFilter(&t_lists);
 }
 
 void TaskListMessageFilter::Unregister(CMavrinDlg* list) {
-    auto& lists = t_filters.lists;
+    auto& lists = t_lists.lists;
     lists.erase(std::remove(lists.begin(), lists.end(), list), lists.end());
-    if (lists.empty() && t_filters.hook != nullptr) {
-        ::UnhookWindowsHookEx(t_filters.hook);
-        t_filters.hook = nullptr;
-    }
+    if (lists.empty()) RemoveMessageFilter(&t_lists);
 }

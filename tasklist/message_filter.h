@@ -1,6 +1,6 @@
 #pragma once
-// The dialog runs a modal loop we do not own, so the task list sees queued messages for
-// itself and its child windows through a thread message hook, before they are dispatched.
+// The task list sees the queued messages for itself and its child windows before they are
+// dispatched: the program's message loops offer them to the lists registered on their thread.
 class CMavrinDlg;
 
 class TaskListMessageFilter {

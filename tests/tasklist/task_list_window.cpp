@@ -1,5 +1,6 @@
 #include "tests/tasklist/task_list_window.h"
 
+#include "framework/message_filters.h"
 #include "tests/skin/updater_module.h"
 
 namespace {
@@ -120,6 +121,8 @@ void TaskListWindow::Pump(DWORD ms) {
     do {
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            // As the program's own loops do: the list sees its messages first.
+            if (RunMessageFilters(&msg)) continue;
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
         }
