@@ -38,6 +38,8 @@ void KvButton::PreSubclassWindow() {
 
 void KvButton::LoadSkin(HINSTANCE instance, UINT id) {
     if (m_hWnd) ::InvalidateRect(m_hWnd, nullptr, TRUE);
+    m_composedCopy.reset();
+    m_composed.reset();
     m_image.Clear();
     if (!m_image.LoadFromId(instance, id)) return;
     m_nFrameWidth = m_image.Width() / 4;
@@ -60,6 +62,8 @@ void KvButton::SetPosition(int x, int y) {
 void KvButton::SetCaption(const std::string& caption, COLORREF colour) {
     m_strCaption = caption;
     m_clrCaption = colour;
+    m_composedCopy.reset();
+    m_composed.reset();
     if (m_hWnd) ::InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 
@@ -126,21 +130,27 @@ void KvButton::Compose(HDC target, int x, int y) {
     if (!target || !m_hWnd) return;
     RECT client{};
     ::GetClientRect(m_hWnd, &client);
-    ScopedGetDC own(m_hWnd);
-    COffscreen surface(own.Get(), client.right, client.bottom);
-    if (!surface.IsValid()) return;
-    surface.FillKey();
-    if (!m_image.IsEmpty() && m_nState >= Normal && m_nState <= Disabled) {
-        m_image.Draw(surface.Dc(), 0, 0, client.right, client.bottom, m_nState * m_nFrameWidth, 0,
-                     m_nFrameWidth, m_nFrameHeight);
+    if (!m_composed || m_nComposedState != m_nState || m_composed->Width() != client.right ||
+        m_composed->Height() != client.bottom) {
+        m_composedCopy.reset();
+        m_composed = std::make_unique<COffscreen>(target, client.right, client.bottom);
+        m_nComposedState = m_nState;
+        if (!m_composed->IsValid()) return;
+        HDC dc = m_composed->Dc();
+        m_composed->FillKey();
+        if (!m_image.IsEmpty() && m_nState >= Normal && m_nState <= Disabled) {
+            m_image.Draw(dc, 0, 0, client.right, client.bottom, m_nState * m_nFrameWidth, 0, m_nFrameWidth,
+                         m_nFrameHeight);
+        }
+        if (!m_strCaption.empty()) {
+            ::SetTextColor(dc, m_clrCaption);
+            std::wstring text = GbkToWide(m_strCaption);
+            ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &client,
+                        DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
+        }
+        m_composedCopy = std::make_unique<CKeyedCopy>(*m_composed);
     }
-    if (!m_strCaption.empty()) {
-        ::SetTextColor(surface.Dc(), m_clrCaption);
-        std::wstring text = GbkToWide(m_strCaption);
-        ::DrawTextW(surface.Dc(), text.c_str(), static_cast<int>(text.size()), &client,
-                    DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
-    }
-    surface.CopyKeyed(target, x, y);
+    if (m_composedCopy && m_composedCopy->IsValid()) m_composedCopy->CopyTo(target, x, y);
 }
 
 DRAWITEMSTRUCT KvButton::CurrentItemState() const {

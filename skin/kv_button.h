@@ -4,10 +4,13 @@
 // off-screen and copies it keyed on the skin key colour, so key pixels show what lies beneath.
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "framework/controls.h"
 #include "skin/image.h"
+#include "skin/keyed_copy.h"
+#include "skin/offscreen.h"
 
 class KvButton : public CButton {
 public:
@@ -64,4 +67,9 @@ private:
     std::string m_strCaption;
     COLORREF m_clrCaption = 0;
     bool m_bOwnsWindow = false;
+    // The last composed frame, kept until the state, the strip, the caption or the size
+    // changes: rows compose their buttons at every draw, many times a second.
+    std::unique_ptr<COffscreen> m_composed;
+    std::unique_ptr<CKeyedCopy> m_composedCopy;  // declared after: made from m_composed
+    int m_nComposedState = -1;
 };
