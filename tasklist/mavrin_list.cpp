@@ -246,12 +246,23 @@ void CMavrinDlg::OnMouseMove(LPARAM lParam) {
 
 void CMavrinDlg::OnRedrawTimer() {
     if (m_nCurRow < 0) return;
-    // Touching every row's state makes the list view redraw every row.
     const int count = GetItemCount();
-    for (int i = 0; i < count; ++i) {
+    if (count <= 0) return;
+    // Selecting every row in turn ends with the last row selected, and only that end state is
+    // ever painted: go there directly, without a round of state changes at every tick.
+    const int last = count - 1;
+    if (GetItemState(last, LVIS_SELECTED) == 0 || SendMessage(LVM_GETSELECTEDCOUNT) != 1) {
         SetItemState(-1, 0, LVIS_SELECTED);
-        SetItemState(i, LVIS_SELECTED, LVIS_SELECTED);
+        SetItemState(last, LVIS_SELECTED, LVIS_SELECTED);
     }
+    // Every row redraws. The row buttons are composed into the rows as they draw, so their own
+    // windows need no repaint: each would cost a paint of its own at every tick.
+    RECT first = {LVIR_BOUNDS, 0, 0, 0};
+    RECT end = {LVIR_BOUNDS, 0, 0, 0};
+    SendMessage(LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+    SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(last), reinterpret_cast<LPARAM>(&end));
+    RECT rows = {first.left, first.top, end.right, end.bottom};
+    ::RedrawWindow(m_hWnd, &rows, nullptr, RDW_INVALIDATE | RDW_NOCHILDREN);
 }
 
 bool CMavrinDlg::PreTranslateMessage(MSG* msg) {

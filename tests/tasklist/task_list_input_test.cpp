@@ -98,15 +98,38 @@ TEST_F(TaskListInput, MouseMovesLeaveTheCurrentRowAloneUntilButtonsExist) {
     EXPECT_EQ(1, List().GetCurrentRow());
 }
 
-TEST_F(TaskListInput, RedrawTimerSelectsEveryRowInTurnOnceARowIsCurrent) {
+TEST_F(TaskListInput, RedrawTimerRedrawsEveryRowAndEndsOnTheLastOnceARowIsCurrent) {
+    HWND list = ListHwnd();
     List().SetItemState(-1, 0, LVIS_SELECTED);
+    ::ValidateRect(list, nullptr);
     List().SendMessage(WM_TIMER, kTaskListRedrawTimer);
     EXPECT_EQ(0u, List().GetItemState(2, LVIS_SELECTED)) << "no current row yet: nothing happens";
+    RECT dirty{};
+    EXPECT_FALSE(::GetUpdateRect(list, &dirty, FALSE));
 
     List().SetItemProgress(0, 0.1f);
+    ::ValidateRect(list, nullptr);
     List().SendMessage(WM_TIMER, kTaskListRedrawTimer);
     EXPECT_EQ(0u, List().GetItemState(0, LVIS_SELECTED));
     EXPECT_EQ(static_cast<UINT>(LVIS_SELECTED), List().GetItemState(2, LVIS_SELECTED));
+    ASSERT_TRUE(::GetUpdateRect(list, &dirty, FALSE));
+    RECT first = m_window.RowRect(0);
+    RECT last = m_window.RowRect(2);
+    EXPECT_LE(dirty.top, first.top);
+    EXPECT_GE(dirty.bottom, last.bottom);
+
+    // Again, with the selection already in place: every row still redraws, the buttons'
+    // own windows do not (the rows compose them).
+    TaskListWindow::Pump(20);
+    ::ValidateRect(list, nullptr);
+    List().SendMessage(WM_TIMER, kTaskListRedrawTimer);
+    ASSERT_TRUE(::GetUpdateRect(list, &dirty, FALSE));
+    EXPECT_LE(dirty.top, first.top);
+    EXPECT_GE(dirty.bottom, last.bottom);
+    ASSERT_NE(nullptr, List().GetCancelButton(1));
+    EXPECT_FALSE(::GetUpdateRect(List().GetCancelButton(1)->GetSafeHwnd(), &dirty, FALSE));
+    EXPECT_EQ(static_cast<UINT>(LVIS_SELECTED), List().GetItemState(2, LVIS_SELECTED));
+    EXPECT_EQ(0u, List().GetItemState(1, LVIS_SELECTED));
 }
 
 }  // namespace
