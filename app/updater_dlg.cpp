@@ -131,10 +131,6 @@ INT_PTR CUpDateDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT:
         OnPaint();
         return TRUE;
-    case WM_DRAWITEM:
-        if (wParam != IDC_TASK_LIST) return FALSE;
-        SetMsgResult(m_listTasks.OnDrawItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)));
-        return TRUE;
     case WM_MEASUREITEM:
         if (wParam != IDC_TASK_LIST) return FALSE;
         m_listTasks.OnMeasureItem(reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
@@ -166,6 +162,14 @@ INT_PTR CUpDateDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
     default:
         return CDialog::DialogProc(message, wParam, lParam);
     }
+}
+
+LRESULT CUpDateDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    // The task list draws every row every 10 ms: its draws are answered here, ahead of the
+    // dialog manager, whose handling of each message costs a round trip to the window server.
+    if (message == WM_DRAWITEM && wParam == IDC_TASK_LIST)
+        return m_listTasks.OnDrawItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+    return CDialog::WindowProc(message, wParam, lParam);
 }
 
 void CUpDateDlg::OnLButtonDown(LPARAM point) {
