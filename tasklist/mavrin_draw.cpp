@@ -1,8 +1,9 @@
-// Row drawing: each row is composed on a key-coloured surface as large as the client area
-// and copied keyed, so only what the row painted reaches the screen.
+// Row drawing: each row is composed off-screen, on a surface kept between draws, and only the
+// part it painted is copied to the list in one blit.
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 
 #include "framework/gbk_text.h"
@@ -118,12 +119,13 @@ void CMavrinDlg::DrawItem(const DRAWITEMSTRUCT& item) {
     COffscreen& surface = *m_surface;
     if (!surface.IsValid()) return;
     HDC dc = surface.Dc();
-    // Only the row (and, for the last row, the area below it) is painted; the rest of the
-    // surface stays key-coloured and never reaches the screen, so only that part is copied.
+    // Only the row (and, for the last row, the area below it) is painted and copied, across
+    // the whole width: the list starts its items a little right of its edge, and nothing else
+    // paints that strip. Nothing below the client area can show, so nothing there is painted.
     RECT painted = {area.left, item.rcItem.top, area.right, last ? area.bottom : item.rcItem.bottom};
+    painted.bottom = std::min<LONG>(painted.bottom, area.top + clientHeight);
     {
         ScopedSelectObject font(dc, m_font.Get());
-        surface.FillKeyPart(painted);
 
         COLORREF text = 0;
         COLORREF back = 0;
@@ -132,8 +134,9 @@ void CMavrinDlg::DrawItem(const DRAWITEMSTRUCT& item) {
         ::SetTextColor(dc, text);
 
         const RECT& r = item.rcItem;
-        FillSolid(dc, r, row % 2 ? m_clrRowOdd : m_clrRowEven);
-        if (last) FillSolid(dc, RECT{r.left, r.bottom, r.right, r.bottom + kLastRowReach * clientHeight}, m_clrRowOdd);
+        FillSolid(dc, RECT{painted.left, r.top, painted.right, r.bottom}, row % 2 ? m_clrRowOdd : m_clrRowEven);
+        if (last && painted.bottom > r.bottom)
+            FillSolid(dc, RECT{painted.left, r.bottom, painted.right, painted.bottom}, m_clrRowOdd);
 
         const int phase = GetItemPhase(row);
         HWND header = reinterpret_cast<HWND>(::SendMessageW(m_hWnd, LVM_GETHEADER, 0, 0));
@@ -164,7 +167,8 @@ void CMavrinDlg::DrawItem(const DRAWITEMSTRUCT& item) {
         ComposeRowButton(dc, row, false);
     }
     // The row fills every pixel of its part (backgrounds first, buttons composed onto them),
-    // so a plain copy shows exactly what the keyed one would, at a fraction of the cost.
-    ::BitBlt(item.hDC, painted.left, painted.top, painted.right - painted.left, painted.bottom - painted.top, dc,
-             painted.left, painted.top, SRCCOPY);
+    // so a plain copy is enough.
+    if (painted.bottom > painted.top)
+        ::BitBlt(item.hDC, painted.left, painted.top, painted.right - painted.left, painted.bottom - painted.top, dc,
+                 painted.left, painted.top, SRCCOPY);
 }

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "framework/gbk_text.h"
 #include "skin/skin_font.h"
 #include "tasklist/message_filter.h"
@@ -261,7 +263,11 @@ void CMavrinDlg::OnRedrawTimer() {
     RECT end = {LVIR_BOUNDS, 0, 0, 0};
     SendMessage(LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
     SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(last), reinterpret_cast<LPARAM>(&end));
-    RECT rows = {first.left, first.top, end.right, end.bottom};
+    // The last row also paints the empty part of the list below it, and the row colour runs
+    // across the whole width.
+    RECT client{};
+    ::GetClientRect(m_hWnd, &client);
+    RECT rows = {client.left, first.top, client.right, std::max(end.bottom, client.bottom)};
     ::RedrawWindow(m_hWnd, &rows, nullptr, RDW_INVALIDATE | RDW_NOCHILDREN);
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/gbk_text.h"
+#include "framework/gdi_handles.h"
 #include "skin/image.h"
 #include "skin/skin_font.h"
 #include "tasklist/row_format.h"
@@ -118,6 +119,30 @@ TEST_F(TaskListDraw, RowsAlternateAndTheAreaBelowTakesTheOddColour) {
     EXPECT_EQ(kRowOdd, m_window.Pixel(2, row1.top + 1));
     EXPECT_EQ(kRowOdd, m_window.Pixel(2, row1.bottom + 5));
     EXPECT_EQ(kRowOdd, m_window.Pixel(400, 100));
+    // Left of where the list starts its items: the row colour, never the key colour.
+    EXPECT_EQ(kRowEven, m_window.Pixel(0, row0.top + 1));
+    EXPECT_EQ(kRowOdd, m_window.Pixel(1, row1.top + 1));
+    EXPECT_EQ(kRowOdd, m_window.Pixel(0, row1.bottom + 5));
+}
+
+TEST_F(TaskListDraw, ARedrawTickPaintsTheRowsAndTheAreaBelowThem) {
+    AddRows(1);
+    m_window.Redraw();
+    RECT row0 = m_window.DrawnRect(0);
+    // Something else painted over the list; one tick of the redraw timer puts the look back.
+    {
+        ScopedGetDC dc(List().GetSafeHwnd());
+        RECT all = {0, row0.top, 531, 104};
+        ScopedBrush black(::CreateSolidBrush(RGB(0, 0, 0)));
+        ::FillRect(dc.Get(), &all, black.Get());
+    }
+    List().SetItemProgress(0, 0.5f);
+    List().SendMessage(WM_TIMER, kTaskListRedrawTimer);
+    ::UpdateWindow(List().GetSafeHwnd());
+    TaskListWindow::Pump(20);
+    EXPECT_EQ(kRowEven, m_window.Pixel(0, row0.top + 1));
+    EXPECT_EQ(kRowOdd, m_window.Pixel(0, row0.bottom + 2));
+    EXPECT_EQ(kRowOdd, m_window.Pixel(300, 100));
 }
 
 TEST_F(TaskListDraw, ProgressBarAtHalfHasSixtyFiveTilesAndItsPercent) {
