@@ -33,16 +33,3 @@ BOOL COffscreen::CopyOpaque(HDC target, int x, int y) const {
     if (!IsValid() || !target) return FALSE;
     return BitBlt(target, x, y, m_nWidth, m_nHeight, m_dc.Get(), 0, 0, SRCCOPY);
 }
-
-BOOL COffscreen::CopyKeyedPart(HDC target, const RECT& part) const {
-    int width = part.right - part.left;
-    int height = part.bottom - part.top;
-    if (width <= 0 || height <= 0) return TRUE;
-    return TransparentBlt(target, part.left, part.top, width, height, m_dc.Get(), part.left, part.top, width, height,
-                          kSkinKeyColour);
-}
-
-void COffscreen::FillKeyPart(const RECT& part) {
-    ScopedBrush brush(CreateSolidBrush(kSkinKeyColour));
-    FillRect(m_dc.Get(), &part, brush.Get());
-}

@@ -27,10 +27,6 @@ public:
 
     // The whole surface onto `target` at (x, y): key-coloured pixels leave the target as it was.
     BOOL CopyKeyed(HDC target, int x, int y) const;
-    // Only `part` of the surface, keyed, onto the same place of `target` (surface and target
-    // share their origin).
-    BOOL CopyKeyedPart(HDC target, const RECT& part) const;
-    void FillKeyPart(const RECT& part);
     // The whole surface onto `target` at (x, y), every pixel.
     BOOL CopyOpaque(HDC target, int x, int y) const;
 
