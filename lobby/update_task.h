@@ -16,6 +16,7 @@ enum TaskState : int32_t {
     kTaskWaiting = 0,
     kTaskRunning = 1,
     kTaskFinished = 2,
+    kTaskFailed = 3,  // the worker ended on a failure (not a stop)
 };
 
 enum TaskPhase : uint8_t {

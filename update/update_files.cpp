@@ -39,6 +39,7 @@ UpdateListEntry ReadListEntry(const std::string& listPath, int index) {
     entry.srcfile = ReadIniString(listPath, section, "srcfile", kSrcFileCapacity);
     entry.destfile = ReadIniString(listPath, section, "destfile", kDestFileCapacity);
     entry.cmd = ReadIniString(listPath, section, "cmd", kCmdCapacity);
+    entry.sha256 = ReadIniString(listPath, section, "sha256", kConfigValueCapacity);
     return entry;
 }
 

@@ -11,6 +11,7 @@ struct UpdateListEntry {
     std::string srcfile;
     std::string destfile;
     std::string cmd;
+    std::string sha256;  // a download entry's expected SHA-256 (64 hex digits); empty: none given
 };
 
 constexpr int kActionCommand = 1;
