@@ -4,8 +4,8 @@
 
 class CInternetSession {
 public:
-    // The status code of `url` as the server gives it, converted with atoi; -1 when the URL
-    // can't be opened at all. Asks with HEAD: a GET would make WinINet drain the whole body
-    // when the handle closes, just to learn a status.
+    // The status code of `url` as the server gives it; -1 when the URL can't be opened at all,
+    // the server stays silent past the stall limit, or redirects go round. Asks with HEAD: a
+    // GET would make WinINet drain the whole body when the handle closes, just to learn a status.
     int QueryStatusCode(const std::string& url);
 };

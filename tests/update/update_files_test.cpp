@@ -1,6 +1,7 @@
 // The two update files: choosing the list through the update URL file, reachability, and the
 // check pass that refuses a bad list before anything of it runs.
 #include "tests/update/engine_fixture.h"
+#include "framework/http_request.h"
 #include "update/update_files.h"
 #include "update/update_paths.h"
 
@@ -92,6 +93,37 @@ TEST_F(UpdateUrlFile, OnlyNotFoundCountsAsUnreachable) {
     EXPECT_FALSE(IsUrlReachable(m_server.Url("/never/served")));
     EXPECT_FALSE(IsUrlReachable(""));
     EXPECT_FALSE(IsUrlReachable("local\\file.txt"));
+}
+
+// A server that takes the connection and never answers, and one whose redirects go round:
+// both end, the loop after a bounded number of requests.
+TEST_F(UpdateUrlFile, SilentServersAndRedirectLoopsAreUnreachable) {
+    ScopedSocket silent(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(silent.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address));
+    ASSERT_EQ(0, listen(silent.Get(), 4));
+    int length = sizeof address;
+    getsockname(silent.Get(), reinterpret_cast<sockaddr*>(&address), &length);
+    SetHttpStallLimitMs(1000);
+    DWORD start = ::GetTickCount();
+    EXPECT_FALSE(IsUrlReachable("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/x.ini"));
+    EXPECT_LT(::GetTickCount() - start, 10000u);
+    SetHttpStallLimitMs(0);
+
+    ServedFile loop{"moved"};
+    loop.fixedStatus = 302;
+    loop.extraHeaders = "Location: /loop\r\n";
+    m_server.Serve("/loop", loop);
+    EXPECT_FALSE(IsUrlReachable(m_server.Url("/loop")));
+    EXPECT_EQ(kMaxRedirects + 1, static_cast<int>(m_server.Requests().size()));
+
+    ServedFile hop{"moved"};
+    hop.fixedStatus = 301;
+    hop.extraHeaders = std::string("Location: ") + kListA + "\r\n";
+    m_server.Serve("/hop", hop);
+    EXPECT_TRUE(IsUrlReachable(m_server.Url("/hop")));
 }
 
 // The check pass as part of the whole task: a refused list runs none of its entries.
