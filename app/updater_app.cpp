@@ -8,6 +8,8 @@
 #include "app/updater_dlg.h"
 #include "framework/gbk_text.h"
 #include "framework/message_box.h"
+#include "update/publisher_key.h"
+#include "update/update_paths.h"
 
 CUpDateApp theApp;
 
@@ -33,6 +35,8 @@ BOOL CUpDateApp::InitInstance() {
     }
     AfxEnableControlContainer();
     EnableDebugPrivilege();
+    // A malformed key has shown its box here; every task then refuses to run.
+    SetUpPublisherKey(GetModuleDir());
 
     CUpDateDlg dlg;
     m_pMainWnd = &dlg;

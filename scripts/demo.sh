@@ -2,6 +2,8 @@
 # The product's main job on this machine: the lobby asks for a game, the updater fetches its
 # update files from the update server, downloads and unpacks the package, runs the list's
 # file commands, launches the lobby client, reports to the lobby and opens the game's room.
+# The update files are signed with a throw-away publisher key whose public half is installed
+# beside the updater, so the updater runs them only because their signatures verify.
 # Prints what happens as it happens, leaves a screenshot taken mid-download, and ends with one
 # line saying whether the game was installed and the lobby told (non-zero exit when not).
 set -euo pipefail
@@ -33,6 +35,13 @@ cp "$build"/bin/updater.exe "$build"/bin/CfgEngine.dll "$build"/bin/Unzip.dll "$
 printf '[GameSet]\r\nUpdateSetPort=%s\r\n' "$lobby_port" > "$demo/program/kvgame.kcf"
 expected=$(python3 "$root/scripts/make_demo_game.py" "$demo/server" "http://127.0.0.1:$http_port" 4)
 echo "demo: the updater is installed in $demo/program; the lobby listens on 127.0.0.1:$lobby_port"
+
+# The publisher's part: a throw-away key, the release signed with it, the public key installed.
+mkdir -p "$demo/publisher"
+openssl ecparam -name prime256v1 -genkey -noout -out "$demo/publisher/publisher.pem"
+openssl ec -in "$demo/publisher/publisher.pem" -pubout -out "$demo/program/update-key.pub" 2>/dev/null
+"$root/scripts/sign-update.sh" "$demo/server" "$demo/publisher/publisher.pem" | sed 's/^/  /'
+echo "demo: the public key is installed as $demo/program/update-key.pub"
 
 # The update server, slowed down so the download can be seen (and photographed) in progress.
 WINEDEBUG=-all "$build/wine-run.sh" "$build/bin/update-server.exe" --root "Z:${demo//\//\\}\\server" --port "$http_port" \
@@ -92,11 +101,14 @@ echo "demo: lobby client: $(cat "$demo/program/Mavrin.log" 2>/dev/null || echo '
 echo "demo: output.txt:"
 iconv -f GBK -t UTF-8 "$demo/program/output.txt" 2>/dev/null | sed 's/\r$//; s/^/  /' || echo "  (none)"
 echo "demo: the updater $( [ "$updater_ended" = yes ] && echo 'closed itself' || echo 'was still running')"
+echo "demo: signatures the updater checked:"
+verified=$(grep -c 'signature of .* verified' "$trace" || true)
+grep -E 'publisher key|signature of' "$trace" | sed 's/^ *updater: qen: /  /' || echo "  none"
 
 if [ "$installed" = yes ] && [ "$lobby_status" -eq 0 ] && grep -q 'task-ended report' "$demo/lobby.log" &&
-   [ -f "$demo/program/Mavrin.log" ]; then
-  echo "demo: OK - the game was installed and the lobby got the task-ended report and the start-game-room request"
+   [ -f "$demo/program/Mavrin.log" ] && [ "$verified" -eq 2 ]; then
+  echo "demo: OK - the update URL file and the list were verified, the game was installed and the lobby got the task-ended report and the start-game-room request"
   exit 0
 fi
-echo "demo: FAILED - installed: $installed, lobby exit status: $lobby_status (see $demo)"
+echo "demo: FAILED - installed: $installed, lobby exit status: $lobby_status, signatures verified: $verified of 2 (see $demo)"
 exit 1

@@ -9,7 +9,7 @@ packages=(
   googletest
   wine wine64
   xvfb xauth
-  curl zip unzip
+  curl zip unzip openssl
   fonts-wqy-zenhei imagemagick
 )
 

@@ -10,6 +10,8 @@
 #include "framework/internet_session.h"
 #include "update/engine_messages.h"
 #include "update/exit_flag.h"
+#include "update/publisher_key.h"
+#include "update/signature_check.h"
 #include "update/trace_log.h"
 
 namespace {
@@ -26,6 +28,10 @@ std::string ReadIniString(const std::string& path, const std::string& section, c
 }
 
 std::string SectionName(int index) { return FormatText("list%d", index); }
+
+bool IsSha256Text(const std::string& text) {
+    return text.size() == 64 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
 }  // namespace
 
 int ReadListAction(const std::string& listPath, int index) {
@@ -52,6 +58,12 @@ bool IsUrlReachable(const std::string& url) {
 bool ReadUpdateURLFile(UpdateTask* task, std::string* listPath, std::string* listUrl) {
     if (task == nullptr) return false;
     ::SetCurrentDirectoryA(g_szAppDir);
+    PublisherKey key = CurrentPublisherKey();
+    if (key.state == PublisherKeyState::kMalformed) {
+        ShowEngineError(MalformedKeyMessage(key.path));
+        return false;
+    }
+    bool signedOnly = key.state == PublisherKeyState::kLoaded;
     std::string url = FieldText(task->szUrl);
     if (!IsUrlReachable(url)) {
         ShowEngineNotice(FormatText("更新URL(%s)文件不存在.", url.c_str()));
@@ -59,6 +71,7 @@ bool ReadUpdateURLFile(UpdateTask* task, std::string* listPath, std::string* lis
     }
     std::string urlFile;
     if (InternetGetFileOnly(url.c_str(), nullptr, &urlFile, -1, task) == -1) return false;
+    if (signedOnly && !CheckUpdateFileSignature(task, key, url, urlFile)) return false;
     g_ofsOutput << url << std::endl;
 
     std::string value = ReadIniString(urlFile, "config", FieldText(task->szConfigKey), kConfigValueCapacity);
@@ -73,12 +86,15 @@ bool ReadUpdateURLFile(UpdateTask* task, std::string* listPath, std::string* lis
         ShowEngineNotice(FormatText("更新URL(%s)文件不存在.", value.c_str()));
         return false;
     }
+    if (signedOnly && !CheckUpdateFileSignature(task, key, value, fetched)) return false;
     *listPath = fetched;
     *listUrl = value;
     return true;
 }
 
 bool CheckUpdateList(UpdateTask& task, const std::string& listPath, const std::string& listUrl) {
+    // A signed list vouches for its packages only through their checksums.
+    bool checksumsRequired = CurrentPublisherKey().state == PublisherKeyState::kLoaded;
     bool anyEntry = false;
     std::string lastSource;
     for (int index = 0;; ++index) {
@@ -103,6 +119,11 @@ bool CheckUpdateList(UpdateTask& task, const std::string& listPath, const std::s
         if ((action & kActionDownload) && (entry.srcfile.empty() || entry.destfile.empty())) {
             ShowEngineError(FormatText("解析更新列表文件错误,动作为下载文件但文件路径为空.\n源文件: %s\n目标文件:%s",
                                        entry.srcfile.c_str(), entry.destfile.c_str()));
+            return false;
+        }
+        if ((action & kActionDownload) && checksumsRequired && !IsSha256Text(entry.sha256)) {
+            ShowEngineError(FormatText("解析更新列表文件错误,下载项list%d没有有效的sha256校验值.\n源文件: %s", index,
+                                       entry.srcfile.c_str()));
             return false;
         }
         anyEntry = true;

@@ -25,9 +25,11 @@ UpdateListEntry ReadListEntry(const std::string& listPath, int index);
 bool IsUrlReachable(const std::string& url);
 
 // Fetches the update URL file and then the update list it names (both to temporary files).
-// Shows its own messages; false ends the task.
+// With a publisher key installed each is used only when its signature verifies; with a
+// malformed key nothing is fetched. Shows its own messages; false ends the task.
 bool ReadUpdateURLFile(UpdateTask* task, std::string* listPath, std::string* listUrl);
 
-// Checks every entry up to the end marker and that the last entry's source is reachable.
-// Shows its own messages; false ends the task.
+// Checks every entry up to the end marker and that the last entry's source is reachable;
+// with a publisher key installed every download entry must carry its sha256. Shows its own
+// messages; false ends the task.
 bool CheckUpdateList(UpdateTask& task, const std::string& listPath, const std::string& listUrl);

@@ -1,0 +1,258 @@
+// Signed update files: with the publisher's key installed, the update URL file and the list
+// run only when their signatures verify, and every download they name carries its sha256;
+// without a key, unsigned lists run as they always did; a malformed key stops every update.
+// The keys are throw-away ones made by the build (make_test_keys.py); the tests sign what
+// they serve with the private key's CNG blob, since the server's port is known only now.
+#include <windows.h>
+#include <bcrypt.h>
+
+#include "framework/crypto_handles.h"
+#include "framework/trace.h"
+#include "tests/update/engine_fixture.h"
+#include "tests/update/zip_writer.h"
+#include "update/publisher_key.h"
+#include "update/signature_check.h"
+#include "update/update_paths.h"
+
+namespace {
+
+const char kPackage[] = "/pkg/game.zip";
+
+std::string KeyPath(const std::string& name) { return GetModuleDir() + "\\test-keys\\" + name; }
+
+std::string Sha256(const std::string& bytes) {
+    BCRYPT_ALG_HANDLE opened = nullptr;
+    EXPECT_EQ(0, ::BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0));
+    ScopedCryptoAlgorithm sha(opened);
+    BCRYPT_HASH_HANDLE created = nullptr;
+    EXPECT_EQ(0, ::BCryptCreateHash(sha.Get(), &created, nullptr, 0, nullptr, 0, 0));
+    ScopedCryptoHash hashing(created);
+    std::string input = bytes;
+    EXPECT_EQ(0, ::BCryptHashData(hashing.Get(), reinterpret_cast<PUCHAR>(&input[0]), static_cast<ULONG>(input.size()), 0));
+    std::string hash(32, '\0');
+    EXPECT_EQ(0, ::BCryptFinishHash(hashing.Get(), reinterpret_cast<PUCHAR>(&hash[0]), 32, 0));
+    return hash;
+}
+
+std::string Hex(const std::string& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : bytes) hex += std::string{kDigits[c >> 4], kDigits[c & 15]};
+    return hex;
+}
+
+// One coordinate as a DER INTEGER: leading zeros dropped, a zero added before a high bit.
+std::string DerInteger(const std::string& coordinate) {
+    size_t first = coordinate.find_first_not_of('\0');
+    std::string value = first == std::string::npos ? std::string(1, '\0') : coordinate.substr(first);
+    if (static_cast<unsigned char>(value[0]) & 0x80) value.insert(0, 1, '\0');
+    return std::string{0x02, static_cast<char>(value.size())} + value;
+}
+
+// What `openssl dgst -sha256 -sign` would write for `bytes`, made with `signer`'s private key.
+std::string Sign(const std::string& bytes, const std::string& signer) {
+    std::string blob = ReadWholeFile(KeyPath(signer + ".blob"));
+    BCRYPT_ALG_HANDLE opened = nullptr;
+    EXPECT_EQ(0, ::BCryptOpenAlgorithmProvider(&opened, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0));
+    ScopedCryptoAlgorithm ecdsa(opened);
+    BCRYPT_KEY_HANDLE imported = nullptr;
+    EXPECT_EQ(0, ::BCryptImportKeyPair(ecdsa.Get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, &imported,
+                                       reinterpret_cast<PUCHAR>(&blob[0]), static_cast<ULONG>(blob.size()), 0));
+    ScopedCryptoKey key(imported);
+    std::string hash = Sha256(bytes);
+    std::string raw(64, '\0');
+    ULONG size = 0;
+    EXPECT_EQ(0, ::BCryptSignHash(key.Get(), nullptr, reinterpret_cast<PUCHAR>(&hash[0]), 32,
+                                  reinterpret_cast<PUCHAR>(&raw[0]), 64, &size, 0));
+    std::string body = DerInteger(raw.substr(0, 32)) + DerInteger(raw.substr(32));
+    return std::string{0x30, static_cast<char>(body.size())} + body;
+}
+
+std::vector<unsigned char> KeyBlob(const std::string& name) {
+    std::vector<unsigned char> blob;
+    EXPECT_TRUE(ParsePublisherKeyPem(ReadWholeFile(KeyPath(name)), &blob)) << name;
+    return blob;
+}
+
+class SignedUpdates : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        ASSERT_EQ(PublisherKeyState::kLoaded, LoadPublisherKey(KeyPath("publisher-test.pub")));
+    }
+    void TearDown() override {
+        LoadPublisherKey(KeyPath("absent.pub"));
+        EngineTest::TearDown();
+    }
+
+    void ServeSigned(const std::string& target, const std::string& body, const std::string& signer = "publisher-test") {
+        m_server.Serve(target, ServedFile{body});
+        m_server.Serve(target + ".sig", ServedFile{Sign(body, signer)});
+    }
+    std::string UrlFileText() const { return "[config]\r\nmain=" + ListUrl() + "\r\n"; }
+    // The list and the update URL file naming it, both signed by the publisher.
+    void ServeSignedList(const std::string& listText) {
+        ServeSigned(kListFile, listText);
+        ServeSigned(kUrlFile, UrlFileText());
+    }
+    // Section list<index>: a download of `target`, which serves `body`, with its checksum.
+    std::string Download(int index, const std::string& target, const std::string& body, const std::string& dest,
+                         const std::string& action = "2", const std::string& cmd = "") const {
+        return MakeListText({{action, m_server.Url(target), Rel(dest), cmd}}, index) + "sha256=" + Hex(Sha256(body)) +
+               "\r\n";
+    }
+    // A command entry that leaves a folder behind, so a test sees whether the list ran.
+    std::string Marker(int index) const { return MakeListText({{"1", "", Rel("list-ran"), "CRE"}}, index); }
+    // The reachable last entry at `index` and the end marker after it.
+    std::string Ending(int index) const {
+        return MakeListText({Reachable()}, index) + "[list" + std::to_string(index + 1) + "]\r\naction=0\r\n";
+    }
+    int RunTask() {
+        TaskPtr task = NewTask();
+        task->nState = kTaskRunning;
+        return RunWorker(task);
+    }
+    bool Requested(const std::string& target) {
+        for (const SeenRequest& request : m_server.Requests())
+            if (request.target == target) return true;
+        return false;
+    }
+    void ExpectRefused(const std::string& url) {
+        ExpectOnlyBox("更新文件" + url + "的签名无效.", "错误", kErrorBox);
+        EXPECT_FALSE(FolderExists(Full("list-ran")));
+        EXPECT_FALSE(Requested(kReachable));
+    }
+};
+
+TEST_F(SignedUpdates, ASignedUrlFileAndListInstallTheGame) {
+    std::string zip = MakeStoredZip({{"readme.txt", "hello"}, {"data/level1.bin", "level one"}});
+    m_server.Serve(kPackage, ServedFile{zip});
+    ServeSignedList(Marker(0) + Download(1, kPackage, zip, "game.zip", "3", "DEC") + Ending(2));
+
+    EXPECT_EQ(0, RunTask());
+
+    ExpectNoBox();
+    EXPECT_TRUE(FolderExists(Full("list-ran")));
+    EXPECT_EQ("hello", ReadWholeFile(Full("readme.txt")));
+    EXPECT_EQ("level one", ReadWholeFile(Full("data\\level1.bin")));
+    EXPECT_TRUE(Requested(std::string(kUrlFile) + ".sig"));
+    EXPECT_TRUE(Requested(std::string(kListFile) + ".sig"));
+}
+
+TEST_F(SignedUpdates, AListChangedByOneByteAfterSigningIsRefusedAndNothingInItRuns) {
+    std::string list = Marker(0) + Ending(1);
+    ServeSignedList(list);
+    std::string changed = list;
+    changed[changed.find("list-ran")] = 'L';  // creates "List-ran": the same folder on this file system
+    m_server.Serve(kListFile, ServedFile{changed});
+
+    EXPECT_NE(0, RunTask());
+    ExpectRefused(ListUrl());
+}
+
+TEST_F(SignedUpdates, AMissingSignatureIsRefused) {
+    ServeSigned(kListFile, Marker(0) + Ending(1));
+    m_server.Serve(kUrlFile, ServedFile{UrlFileText()});  // its ".sig" answers 404
+
+    EXPECT_NE(0, RunTask());
+    ExpectRefused(UrlFileUrl());
+    EXPECT_FALSE(Requested(kListFile));
+}
+
+TEST_F(SignedUpdates, ASignatureByAnotherKeyIsRefused) {
+    ServeSigned(kUrlFile, UrlFileText());
+    ServeSigned(kListFile, Marker(0) + Ending(1), "other-test");
+
+    EXPECT_NE(0, RunTask());
+    ExpectRefused(ListUrl());
+}
+
+TEST_F(SignedUpdates, ADownloadEntryWithoutItsSha256IsRefusedBeforeAnythingRuns) {
+    const std::string tool = m_server.Url("/files/tool.txt");
+    m_server.Serve("/files/tool.txt", ServedFile{"tool"});
+    for (const std::string& checksum : {std::string(), std::string("sha256=0123abcd\r\n")}) {
+        Fresh();
+        ServeSignedList(Marker(0) + MakeListText({{"2", tool, Rel("tool.txt"), ""}}, 1) + checksum + Ending(2));
+
+        EXPECT_NE(0, RunTask()) << checksum;
+        ExpectOnlyBox("解析更新列表文件错误,下载项list1没有有效的sha256校验值.\n源文件: " + tool, "错误", kErrorBox);
+        EXPECT_FALSE(FolderExists(Full("list-ran")));
+        EXPECT_FALSE(Requested("/files/tool.txt"));
+    }
+}
+
+TEST_F(SignedUpdates, APackageChangedAfterSigningIsRefusedBeforeItIsUnpacked) {
+    // Remove when the download checks an entry's sha256 before it replaces the destination.
+    GTEST_SKIP() << "needs the download's sha256 check of its finished file (checksum work)";
+    std::string zip = MakeStoredZip({{"readme.txt", "hello"}});
+    m_server.Serve(kPackage, ServedFile{MakeStoredZip({{"readme.txt", "replaced"}})});
+    ServeSignedList(Download(0, kPackage, zip, "game.zip", "3", "DEC") + Ending(1));
+
+    RunTask();
+
+    EXPECT_FALSE(FileExists(Full("readme.txt")));
+    bool checksumBox = false;
+    for (const ShownBox& box : Boxes()) checksumBox |= box.text.find("校验文件") != std::string::npos;
+    EXPECT_TRUE(checksumBox);
+}
+
+class UnsignedUpdates : public EngineTest {};
+
+TEST_F(UnsignedUpdates, WithoutAKeyAnUnsignedListInstallsAsToday) {
+    std::vector<std::string> trace;
+    SetTraceSink([&](const std::string& line) { trace.push_back(line); });
+    EXPECT_TRUE(SetUpPublisherKey(m_fullFolder));
+    SetTraceSink(nullptr);
+    ASSERT_EQ(1u, trace.size());
+    EXPECT_NE(std::string::npos, trace[0].find("not checked")) << trace[0];
+
+    m_server.Serve("/files/tool.txt", ServedFile{"tool"});
+    EXPECT_EQ(0, RunList({{"2", m_server.Url("/files/tool.txt"), Rel("tool.txt"), ""}}));
+    ExpectNoBox();
+    EXPECT_EQ("tool", ReadWholeFile(Full("tool.txt")));
+    for (const SeenRequest& request : m_server.Requests()) EXPECT_EQ(std::string::npos, request.target.find(".sig"));
+}
+
+TEST_F(UnsignedUpdates, AMalformedKeyStopsEveryUpdateWithAMessage) {
+    const std::string path = JoinPath(m_fullFolder, "update-key.pub");
+    const std::string message = "更新公钥文件" + path + "不是有效的ECDSA P-256公钥,所有更新都已停止.";
+    WriteWholeFile(path, ReadWholeFile(KeyPath("publisher-test.pub")).substr(0, 60));
+    EXPECT_FALSE(SetUpPublisherKey(m_fullFolder));
+    ExpectOnlyBox(message, "错误", kErrorBox);
+
+    for (int task = 0; task < 2; ++task) {
+        Fresh();
+        EXPECT_NE(0, RunList({{"1", "", Rel("list-ran"), "CRE"}}));
+        ExpectOnlyBox(message, "错误", kErrorBox);
+        EXPECT_TRUE(m_server.Requests().empty());
+        EXPECT_FALSE(FolderExists(Full("list-ran")));
+    }
+    LoadPublisherKey(KeyPath("absent.pub"));
+}
+
+TEST(PublisherKeyFile, OnlyAnUncompressedP256PublicKeyIsTaken) {
+    std::string pem = ReadWholeFile(KeyPath("publisher-test.pub"));
+    std::vector<unsigned char> blob;
+    ASSERT_TRUE(ParsePublisherKeyPem(pem, &blob));
+    EXPECT_EQ(8u + 64u, blob.size());
+    EXPECT_EQ(0x31534345u, *reinterpret_cast<const ULONG*>(blob.data()));  // "ECS1": P-256 public
+
+    const std::string refused[] = {
+        "",
+        pem.substr(0, pem.size() / 2),
+        pem + "-----BEGIN PUBLIC KEY-----\n",
+        ReadWholeFile(KeyPath("other-curve-test.pub")),
+        ReadWholeFile(KeyPath("publisher-test.pem")),
+    };
+    for (const std::string& text : refused) EXPECT_FALSE(ParsePublisherKeyPem(text, &blob)) << text;
+}
+
+TEST(DetachedSignature, AnOpensslSignatureVerifiesOnlyUnderItsKeyAndOverItsFile) {
+    std::string signature = ReadWholeFile(KeyPath("sample.txt.sig"));
+    EXPECT_TRUE(VerifyFileSignature(KeyBlob("publisher-test.pub"), KeyPath("sample.txt"), signature));
+    EXPECT_FALSE(VerifyFileSignature(KeyBlob("other-test.pub"), KeyPath("sample.txt"), signature));
+    EXPECT_FALSE(VerifyFileSignature(KeyBlob("publisher-test.pub"), KeyPath("sample.txt"), signature + '\0'));
+    EXPECT_FALSE(VerifyFileSignature(KeyBlob("publisher-test.pub"), KeyPath("sample.txt.sig"), signature));
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+#include "update/signature_check.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <cstring>
+
+#include "download/download_messages.h"
+#include "download/internet_download.h"
+#include "framework/crypto_handles.h"
+#include "framework/gbk_text.h"
+#include "framework/trace.h"
+#include "update/engine_messages.h"
+#include "update/small_file.h"
+
+namespace {
+constexpr size_t kCoordinateBytes = 32;
+constexpr size_t kHashBytes = 32;
+constexpr size_t kSignatureFileLimit = 1024;
+constexpr DWORD kReadChunk = 65536;
+
+bool Succeeded(NTSTATUS status) { return status >= 0; }
+
+// One DER INTEGER holding a positive value of at most 32 bytes, left-padded into `out`.
+bool ReadCoordinate(const unsigned char*& at, const unsigned char* end, unsigned char* out) {
+    if (end - at < 2 || at[0] != 0x02) return false;
+    size_t length = at[1];
+    at += 2;
+    if (length == 0 || static_cast<size_t>(end - at) < length) return false;
+    const unsigned char* value = at;
+    at += length;
+    if (value[0] & 0x80) return false;                                 // negative
+    if (length > 1 && value[0] == 0 && !(value[1] & 0x80)) return false;  // not minimal
+    if (length > 1 && value[0] == 0) {
+        ++value;
+        --length;
+    }
+    if (length > kCoordinateBytes) return false;
+    std::memset(out, 0, kCoordinateBytes);
+    std::memcpy(out + kCoordinateBytes - length, value, length);
+    return true;
+}
+
+bool HashFile(const std::string& filePath, unsigned char* hash) {
+    ScopedCryptoAlgorithm sha;
+    BCRYPT_ALG_HANDLE opened = nullptr;
+    if (!Succeeded(::BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return false;
+    sha.Reset(opened);
+    BCRYPT_HASH_HANDLE created = nullptr;
+    if (!Succeeded(::BCryptCreateHash(sha.Get(), &created, nullptr, 0, nullptr, 0, 0))) return false;
+    ScopedCryptoHash hashing(created);
+
+    ScopedKernelHandle file(::CreateFileW(GbkToWide(filePath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) return false;
+    std::string chunk(kReadChunk, '\0');
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file.Get(), &chunk[0], kReadChunk, &read, nullptr)) return false;
+        if (read == 0) break;
+        if (!Succeeded(::BCryptHashData(hashing.Get(), reinterpret_cast<PUCHAR>(&chunk[0]), read, 0))) return false;
+    }
+    return Succeeded(::BCryptFinishHash(hashing.Get(), hash, kHashBytes, 0));
+}
+
+bool RefuseFile(const std::string& url, const std::string& filePath) {
+    TraceLine("qen: signature of %s is not valid", url.c_str());
+    // The file is not the publisher's: nothing may read it later.
+    ::DeleteFileW(GbkToWide(filePath).c_str());
+    ShowEngineError(FormatText("更新文件%s的签名无效.", url.c_str()));
+    return false;
+}
+}  // namespace
+
+bool DerSignatureToRaw(const std::string& der, std::string* raw) {
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(der.data());
+    const unsigned char* end = at + der.size();
+    // At most 2 + 2 * 35 bytes: the length is always in its one-byte form.
+    if (der.size() < 2 || at[0] != 0x30 || at[1] >= 0x80 || at[1] != der.size() - 2) return false;
+    at += 2;
+    unsigned char rs[2 * kCoordinateBytes];
+    if (!ReadCoordinate(at, end, rs) || !ReadCoordinate(at, end, rs + kCoordinateBytes) || at != end) return false;
+    raw->assign(reinterpret_cast<const char*>(rs), sizeof rs);
+    return true;
+}
+
+bool VerifyFileSignature(const std::vector<unsigned char>& keyBlob, const std::string& filePath,
+                         const std::string& derSignature) {
+    std::string raw;
+    if (!DerSignatureToRaw(derSignature, &raw)) return false;
+    unsigned char hash[kHashBytes];
+    if (!HashFile(filePath, hash)) return false;
+
+    BCRYPT_ALG_HANDLE opened = nullptr;
+    if (!Succeeded(::BCryptOpenAlgorithmProvider(&opened, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) return false;
+    ScopedCryptoAlgorithm ecdsa(opened);
+    BCRYPT_KEY_HANDLE imported = nullptr;
+    std::vector<unsigned char> blob = keyBlob;
+    if (!Succeeded(::BCryptImportKeyPair(ecdsa.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &imported, blob.data(),
+                                         static_cast<ULONG>(blob.size()), 0)))
+        return false;
+    ScopedCryptoKey key(imported);
+    NTSTATUS status = ::BCryptVerifySignature(key.Get(), nullptr, hash, kHashBytes,
+                                              reinterpret_cast<PUCHAR>(&raw[0]), static_cast<ULONG>(raw.size()), 0);
+    return status == 0;
+}
+
+bool CheckUpdateFileSignature(UpdateTask* task, const PublisherKey& key, const std::string& url,
+                              const std::string& filePath) {
+    std::string sigUrl = url + ".sig";
+    std::string sigPath;
+    int fetched = InternetGetFileOnly(sigUrl.c_str(), nullptr, &sigPath, -1, task);
+    std::string signature;
+    bool read = fetched == 0 && ReadSmallFile(sigPath, kSignatureFileLimit, &signature);
+    if (!sigPath.empty()) ::DeleteFileW(GbkToWide(sigPath).c_str());
+    // The downloader has told the user why the fetch failed (or the task was stopped).
+    if (fetched != 0) {
+        ::DeleteFileW(GbkToWide(filePath).c_str());
+        return false;
+    }
+    if (!read || !VerifyFileSignature(key.blob, filePath, signature)) return RefuseFile(url, filePath);
+    TraceLine("qen: signature of %s verified", url.c_str());
+    return true;
+}
