@@ -1,9 +1,12 @@
 // "DEC": a package downloaded through the resumable download and unpacked by Unzip.dll beside
 // itself; and the trace file that records the run.
 #include <atomic>
+#include <set>
+#include <thread>
 
 #include "app/process_values.h"
 #include "components/unzip/Unzip.h"
+#include "framework/gbk_text.h"
 #include "framework/scoped_handle.h"
 #include "tests/support/test_list_window.h"
 #include "tests/update/engine_fixture.h"
@@ -92,6 +95,56 @@ TEST_F(Unpack, ACorruptPackageIsKeptAndEndsTheTask) {
     EXPECT_EQ(kTaskRunning, task->nState.load());
     EXPECT_NE(kPhaseUnpacked, task->cPhase.load());
     EXPECT_FALSE(FolderExists(Full("after")));
+}
+
+TEST_F(Unpack, AChineseArchiveNameIsUnpackedAndDeleted) {
+    const std::wstring archive = GbkToWide(Full("游戏包.zip"));
+    ScopedKernelHandle file(::CreateFileW(archive.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(file.Get(), m_zip.data(), static_cast<DWORD>(m_zip.size()), &written, nullptr));
+    file.Close();
+    EXPECT_EQ(0, RunList({{"1", "", Rel("游戏包.zip"), "DEC"}}));
+    ExpectNoBox();
+    EXPECT_EQ(m_level, ReadWholeFile(Full("data\\level1.bin")));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(archive.c_str()));
+}
+
+// A stop or a close while a large entry is written: the unpack ends without its temporary
+// file and without the entry, the archive stays and the task is not finished.
+TEST_F(Unpack, AStopDuringAnUnpackEndsItWithoutAPartialFile) {
+    const std::string big = MakeStoredZip({{"big.bin", Bytes(64 * 1024 * 1024, 5)}});
+    for (bool byExitFlag : {false, true}) {
+        Fresh();
+        WriteWholeFile(Full("big.zip"), big);
+        ServeList({{"1", "", Rel("big.zip"), "DEC"}, {"1", "", Rel("after"), "CRE"}, Reachable()});
+        TaskPtr task = NewTask();
+        task->nState = kTaskRunning;
+        std::atomic<bool> seen{false};
+        std::thread stopper([&] {
+            WIN32_FIND_DATAA found;
+            for (DWORD start = ::GetTickCount(); !seen && ::GetTickCount() - start < 20000; ::Sleep(2)) {
+                HANDLE search = ::FindFirstFileA(Full("~unzip-*").c_str(), &found);
+                if (search != INVALID_HANDLE_VALUE) {
+                    ::FindClose(search);
+                    seen = true;
+                }
+            }
+            (byExitFlag ? g_bExit : task->bStop) = true;
+        });
+        EXPECT_EQ(-1, RunWorker(task));
+        stopper.join();
+        SCOPED_TRACE(byExitFlag ? "exit flag" : "stop flag");
+        EXPECT_TRUE(seen);
+        ExpectNoBox();
+        WIN32_FIND_DATAA found;
+        HANDLE search = ::FindFirstFileA(Full("*").c_str(), &found);
+        std::set<std::string> names;
+        for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileA(search, &found))
+            names.insert(found.cFileName);
+        if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+        EXPECT_EQ((std::set<std::string>{".", "..", "big.zip"}), names);
+        EXPECT_EQ(kTaskRunning, task->nState.load());
+    }
 }
 
 TEST_F(Unpack, TheTraceFileHoldsExactlyTheLinesOfTheRun) {
