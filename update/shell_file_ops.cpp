@@ -7,42 +7,47 @@
 #include <vector>
 
 #include "download/download_messages.h"
+#include "framework/gbk_text.h"
 #include "update/engine_messages.h"
 
 namespace {
 constexpr FILEOP_FLAGS kSilentFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;  // 0x414
 
-// The shell's path-list form: the path, then two NUL bytes.
-std::vector<char> PathList(const std::string& path, size_t capacity) {
-    std::vector<char> list(std::max(capacity, path.size() + 2), '\0');
-    std::copy(path.begin(), path.end(), list.begin());
+// The shell's path-list form: the path, then two NUL characters. The wide calls keep Chinese
+// names right whatever the machine's ANSI code page is.
+std::vector<wchar_t> PathList(const std::string& path, size_t capacity) {
+    std::wstring wide = GbkToWide(path);
+    std::vector<wchar_t> list(std::max(capacity, wide.size() + 2), L'\0');
+    std::copy(wide.begin(), wide.end(), list.begin());
     return list;
 }
+
+bool PathExists(const std::string& path) { return ::PathFileExistsW(GbkToWide(path).c_str()) != FALSE; }
 
 // The shell reports some failures as success (a missing source under some systems): look
 // first. A wildcard source counts when it matches anything.
 bool SourceExists(const std::string& source) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA(source.c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW(GbkToWide(source).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return false;
     ::FindClose(search);
     return true;
 }
 
 bool RunOperation(UINT operation, const std::string& from, const std::string* to, size_t capacity = MAX_PATH) {
-    std::vector<char> fromList = PathList(from, capacity);
-    std::vector<char> toList = to ? PathList(*to, capacity) : std::vector<char>();
-    SHFILEOPSTRUCTA op = {};
+    std::vector<wchar_t> fromList = PathList(from, capacity);
+    std::vector<wchar_t> toList = to ? PathList(*to, capacity) : std::vector<wchar_t>();
+    SHFILEOPSTRUCTW op = {};
     op.wFunc = operation;
     op.pFrom = fromList.data();
     op.pTo = to ? toList.data() : nullptr;
     op.fFlags = kSilentFlags;
-    return ::SHFileOperationA(&op) == 0 && !op.fAnyOperationsAborted;
+    return ::SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted;
 }
 }  // namespace
 
 bool ShellDeleteFile(const std::string& path) {
-    if (!::PathFileExistsA(path.c_str())) return true;
+    if (!PathExists(path)) return true;
     if (RunOperation(FO_DELETE, path, nullptr)) return true;
     ShowEngineError(FormatText("删除%s失败.", path.c_str()));
     return false;
@@ -61,5 +66,5 @@ bool ShellCopyFile(const std::string& source, const std::string& target) {
 }
 
 void ShellRemoveTree(const std::string& path) {
-    if (::PathFileExistsA(path.c_str())) RunOperation(FO_DELETE, path, nullptr, 1024);
+    if (PathExists(path)) RunOperation(FO_DELETE, path, nullptr, 1024);
 }

@@ -1,7 +1,9 @@
 #include "update/unpack.h"
 
 #include "app/process_values.h"
+#include "components/unzip/Unzip.h"
 #include "download/download_messages.h"
+#include "framework/gbk_text.h"
 #include "framework/scoped_handle.h"
 #include "framework/trace.h"
 #include "update/engine_messages.h"
@@ -12,7 +14,9 @@
 namespace {
 using UnpackFunction = int (*)(const char* archive);
 using ProgressFunction = float (*)(const char* archive);
+using CancelFunction = void (*)(const char* archive);
 constexpr DWORD kPollIntervalMs = 100;
+constexpr DWORD kStopCheckMs = 10;
 
 // GetProcAddress gives a generic pointer; the library's exports take one path each.
 template <typename Function>
@@ -53,6 +57,16 @@ void EndPolling(ZipRate& rate, ScopedKernelHandle& poller, bool unpacked) {
     if (poller.IsValid()) ::WaitForSingleObject(poller.Get(), INFINITE);
     if (!unpacked) rate.pTask->cPhase = kPhaseDownloading;
 }
+
+// Waits for the unpack to end. A stop or a close asks the library to stop (a library without
+// "UnzipCancel" finishes first); it is asked again at every look, since a request made
+// before the unpack has begun is not kept.
+void WaitForUnpack(HANDLE unpacker, HMODULE library, const UpdateTask& task, const char* archive) {
+    CancelFunction cancel = As<CancelFunction>(::GetProcAddress(library, "UnzipCancel"));
+    while (::WaitForSingleObject(unpacker, kStopCheckMs) == WAIT_TIMEOUT) {
+        if (cancel != nullptr && (g_bExit || task.bStop)) cancel(archive);
+    }
+}
 }  // namespace
 
 bool UnpackArchive(const TaskPtr& task, const std::string& archive) {
@@ -84,9 +98,11 @@ bool UnpackArchive(const TaskPtr& task, const std::string& archive) {
         ShowEngineError(FormatText("解压文件%s失败. 无法启动解压线程.", archive.c_str()));
         return false;
     }
-    ::WaitForSingleObject(unpacker.Get(), INFINITE);
+    WaitForUnpack(unpacker.Get(), library, *task, archive.c_str());
     bool unpacked = unzip.nResult == 0;
     EndPolling(rate, poller, unpacked);
+    // Stopped on request: no message, the archive stays for the next run.
+    if (unzip.nResult == UNZIP_E_CANCELLED) return false;
     if (!unpacked) {
         // The archive stays, so the next attempt can use it again.
         ShowEngineError(FormatText("解压文件%s失败. 错误号:%d.", archive.c_str(), unzip.nResult));
@@ -94,7 +110,7 @@ bool UnpackArchive(const TaskPtr& task, const std::string& archive) {
     }
     task->nState = kTaskFinished;
     g_ofsOutput << "解压完毕，开始删除文件" << std::endl;
-    ::DeleteFileA(JoinPath(GetModuleDir(), archive).c_str());
+    ::DeleteFileW(GbkToWide(JoinPath(GetModuleDir(), archive)).c_str());
     g_ofsOutput << "删除完毕" << std::endl;
     return true;
 }

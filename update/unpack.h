@@ -20,5 +20,6 @@ DWORD WINAPI UnzipThread(LPVOID param);
 DWORD WINAPI UnzipRateThread(LPVOID param);
 
 // The "DEC" command: unpacks `archive` next to itself, marks the task finished, deletes the
-// archive. On any failure the archive stays, the task is not finished, and an error is shown.
+// archive. On any failure the archive stays, the task is not finished, and an error is shown;
+// a stop or a close during the unpack stops it without a message (false).
 bool UnpackArchive(const TaskPtr& task, const std::string& archive);

@@ -7,6 +7,7 @@
 
 #include "download/download_messages.h"
 #include "download/internet_download.h"
+#include "framework/gbk_text.h"
 #include "framework/scoped_handle.h"
 #include "framework/trace.h"
 #include "update/engine_messages.h"
@@ -22,8 +23,8 @@ namespace {
 enum class Step { Continue, End };
 
 void LaunchLobbyClient() {
-    std::string client = GetModuleDir() + "\\Mavrin.exe";
-    ::ShellExecuteA(nullptr, "open", client.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    std::wstring client = GbkToWide(GetModuleDir() + "\\Mavrin.exe");
+    ::ShellExecuteW(nullptr, L"open", client.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void RunDownload(const TaskPtr& task, const UpdateListEntry& entry, int row) {
@@ -57,13 +58,13 @@ Step RunCommand(const TaskPtr& task, const UpdateListEntry& entry) {
     }
     if (cmd == "REN") {
         if (!RequireSource(entry, "执行更新列表文件错误,动作为重命名但源文件路径为空.")) return Step::End;
-        if (std::rename(src.c_str(), dest.c_str()) == 0) return Step::Continue;
+        if (::_wrename(GbkToWide(src).c_str(), GbkToWide(dest).c_str()) == 0) return Step::Continue;
         ShowEngineError(FormatText("rename执行失败,源文件:%s,目标文件:%s.错误号:%d", src.c_str(), dest.c_str(),
                                    static_cast<int>(::GetLastError())));
         return Step::End;
     }
     if (cmd == "CRE") {
-        if (::CreateDirectoryA(dest.c_str(), nullptr)) return Step::Continue;
+        if (::CreateDirectoryW(GbkToWide(dest).c_str(), nullptr)) return Step::Continue;
         // A folder that is already there is what the list asked for.
         if (::GetLastError() == ERROR_ALREADY_EXISTS) return Step::Continue;
         ShowEngineError(FormatText("CreateDirectory执行失败,目录:%s.错误号:%d", dest.c_str(),
@@ -76,14 +77,19 @@ Step RunCommand(const TaskPtr& task, const UpdateListEntry& entry) {
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         }
         int show = lower.find(".exe") != std::string::npos ? SW_SHOW : SW_HIDE;
-        HINSTANCE started = ::ShellExecuteA(nullptr, "open", dest.c_str(), nullptr, nullptr, show);
+        HINSTANCE started = ::ShellExecuteW(nullptr, L"open", GbkToWide(dest).c_str(), nullptr, nullptr, show);
         return started == nullptr ? Step::End : Step::Continue;
     }
+    // Both delete in the program's folder: a path that climbs out of it ends the task.
     if (cmd == "REDC") {
+        if (!CheckPathInsideProgramFolder(dest)) return Step::End;
         ShellRemoveTree(JoinPath(GetModuleDir(), dest));
         return Step::Continue;
     }
-    if (cmd == "DEC") return UnpackArchive(task, dest) ? Step::Continue : Step::End;
+    if (cmd == "DEC") {
+        if (!CheckPathInsideProgramFolder(dest)) return Step::End;
+        return UnpackArchive(task, dest) ? Step::Continue : Step::End;
+    }
     ShowEngineError(FormatText("未知的更新命令. %s", cmd.c_str()));
     return Step::End;
 }

@@ -28,3 +28,11 @@ extern "C" UNZIP_API float UnzipComplete(const char* archivePath) {
         return 0.0f;
     }
 }
+
+extern "C" UNZIP_API void UnzipCancel(const char* archivePath) {
+    try {
+        std::wstring fullPath;
+        if (unzip::ArchiveFullPath(archivePath, fullPath)) unzip::CProgressRegistry::Cancel(fullPath);
+    } catch (...) {
+    }
+}

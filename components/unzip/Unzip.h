@@ -4,6 +4,7 @@
 //
 //   typedef int (*OnUpdateFileFn)(const char*);
 //   typedef float (*UnzipCompleteFn)(const char*);
+//   typedef void (*UnzipCancelFn)(const char*);   (optional: asks a running unpack to stop)
 //
 // Archive paths are GBK like every string of the system; a relative path resolves against
 // the current directory.
@@ -35,24 +36,34 @@ enum {
     UNZIP_E_DATA_LONGER = 12,    // an entry's data is longer than its declared size
     UNZIP_E_DATA_SHORTER = 13,   // an entry's data is shorter than its declared size
     UNZIP_E_WRITE = 14,          // a folder or file could not be created, written or replaced
-    UNZIP_E_DISK_FULL = 15,      // the disk is full
+    UNZIP_E_DISK_FULL = 15,      // the disk is full, or too full for an entry's declared size
     UNZIP_E_NO_MEMORY = 16,
     UNZIP_E_BUSY = 17,           // the same archive is being unpacked by another call
-    UNZIP_E_INTERNAL = 18        // an unexpected failure; never expected in practice
+    UNZIP_E_INTERNAL = 18,       // an unexpected failure; never expected in practice
+    UNZIP_E_OVERLAP = 19,        // two entries share bytes, or an entry's data runs into a header
+    UNZIP_E_CANCELLED = 20       // UnzipCancel stopped the unpack
 };
 
 // Unpacks the zip archive into the folder that holds it, keeping the entries' sub-folders and
-// replacing existing files. Entry names are checked before anything is written: if one is
-// unsafe (absolute, with a drive, UNC, a ".." part, control characters) nothing is written.
-// Each file is written under a temporary name and renamed only once its size and CRC-32 are
-// right, so a failed entry never leaves a complete-looking file. Entries before a failed one
-// stay unpacked. Returns UNZIP_OK or one of the codes above.
+// replacing existing files. Entry names and the entries' places in the archive are checked
+// before anything is written: if a name is unsafe (absolute, with a drive, UNC, a ".." part,
+// control characters) or two entries overlap, nothing is written. Before each file its
+// declared size is compared with the free space of the target drive. Each file is written
+// under a temporary name and renamed only once its size and CRC-32 are right, so a failed
+// entry never leaves a complete-looking file; the temporary file goes away with the process
+// too, however it ends. Entries before a failed one stay unpacked. Returns UNZIP_OK or one of
+// the codes above.
 UNZIP_API int OnUpdateFile(const char* archivePath);
 
 // The fraction (0.0 to 1.0) of the archive's uncompressed bytes written so far by OnUpdateFile
 // for that path (compared without regard to case). 0.0 before unpacking starts, 1.0 after it
 // succeeded, the fraction reached after it failed. Safe to call from any thread at any time.
 UNZIP_API float UnzipComplete(const char* archivePath);
+
+// Asks the OnUpdateFile running for that path (same comparison) to stop soon; it then returns
+// UNZIP_E_CANCELLED and leaves no temporary file. Nothing happens when none runs. Safe to
+// call from any thread at any time.
+UNZIP_API void UnzipCancel(const char* archivePath);
 
 #ifdef __cplusplus
 }

@@ -9,9 +9,6 @@
 namespace unzip {
 namespace {
 
-constexpr uint32_t kLocalSignature = 0x04034b50;
-constexpr size_t kLocalSize = 30;
-
 // zlib's raw-deflate stream, always ended.
 class CInflateStream {
 public:
@@ -45,24 +42,10 @@ bool EntryModifiedTime(const CZipEntry& entry, FILETIME& time) {
            LocalFileTimeToFileTime(&local, &time);
 }
 
-int CEntryExtractor::FindData(const CZipEntry& entry, uint64_t& dataOffset) {
-    unsigned char header[kLocalSize];
-    if (entry.localHeaderOffset > m_nDataLimit || m_nDataLimit - entry.localHeaderOffset < kLocalSize)
-        return UNZIP_E_BAD_DIRECTORY;
-    int code = m_archive.ReadExactAt(entry.localHeaderOffset, header, sizeof header);
-    if (code != UNZIP_OK) return code;
-    if (Le32(header) != kLocalSignature || Le16(header + 8) != entry.method) return UNZIP_E_BAD_DIRECTORY;
-    dataOffset = entry.localHeaderOffset + kLocalSize + Le16(header + 26) + Le16(header + 28);
-    // The data must end before the central directory.
-    if (dataOffset > m_nDataLimit || entry.compressedSize > m_nDataLimit - dataOffset)
-        return UNZIP_E_BAD_DIRECTORY;
-    return UNZIP_OK;
-}
-
 int CEntryExtractor::Emit(const unsigned char* data, size_t size, CPartialFile& out, uint32_t& crc) {
     crc = static_cast<uint32_t>(crc32(crc, data, static_cast<uInt>(size)));
     int code = out.Write(data, size);
-    if (code == UNZIP_OK && size > 0) m_onWritten(size);
+    if (code == UNZIP_OK && size > 0 && !m_onWritten(size)) return UNZIP_E_CANCELLED;
     return code;
 }
 
@@ -119,12 +102,10 @@ int CEntryExtractor::Inflate(const CZipEntry& entry, uint64_t offset, CPartialFi
     return UNZIP_OK;
 }
 
-int CEntryExtractor::Extract(const CZipEntry& entry, const std::wstring& target) {
-    uint64_t nOffset = 0;
-    int code = FindData(entry, nOffset);
-    if (code != UNZIP_OK) return code;
+int CEntryExtractor::Extract(const CZipEntry& entry, uint64_t nOffset, const std::wstring& target) {
     CPartialFile out;
-    if ((code = out.Create(target)) != UNZIP_OK) return code;
+    int code = out.Create(target);
+    if (code != UNZIP_OK) return code;
     uint32_t crc = 0;
     code = entry.method == kMethodStored ? CopyStored(entry, nOffset, out, crc)
                                          : Inflate(entry, nOffset, out, crc);

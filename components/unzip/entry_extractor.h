@@ -21,26 +21,24 @@ struct CStreamBuffers {
 
 class CEntryExtractor {
 public:
-    // `dataLimit`: where entry data must end (the start of the central directory).
-    // `onWritten` is told the size of every block written.
-    CEntryExtractor(const CArchiveFile& archive, uint64_t dataLimit, CStreamBuffers& buffers,
-                    std::function<void(uint64_t)> onWritten)
-        : m_archive(archive), m_nDataLimit(dataLimit), m_buffers(buffers), m_onWritten(std::move(onWritten)) {}
+    // `onWritten` is told the size of every block written and answers false to stop the
+    // entry (UNZIP_E_CANCELLED).
+    CEntryExtractor(const CArchiveFile& archive, CStreamBuffers& buffers, std::function<bool(uint64_t)> onWritten)
+        : m_archive(archive), m_buffers(buffers), m_onWritten(std::move(onWritten)) {}
 
-    // Writes `entry` to the full path `target` (its folder exists). UNZIP_OK or a failure code;
-    // on failure nothing is left under the target's name that was not there before.
-    int Extract(const CZipEntry& entry, const std::wstring& target);
+    // Writes `entry`, whose data starts at `dataOffset`, to the full path `target` (its folder
+    // exists). UNZIP_OK or a failure code; on failure nothing is left under the target's name
+    // that was not there before.
+    int Extract(const CZipEntry& entry, uint64_t dataOffset, const std::wstring& target);
 
 private:
-    int FindData(const CZipEntry& entry, uint64_t& dataOffset);
     int CopyStored(const CZipEntry& entry, uint64_t offset, CPartialFile& out, uint32_t& crc);
     int Inflate(const CZipEntry& entry, uint64_t offset, CPartialFile& out, uint32_t& crc);
     int Emit(const unsigned char* data, size_t size, CPartialFile& out, uint32_t& crc);
 
     const CArchiveFile& m_archive;
-    uint64_t m_nDataLimit;
     CStreamBuffers& m_buffers;
-    std::function<void(uint64_t)> m_onWritten;
+    std::function<bool(uint64_t)> m_onWritten;
 };
 
 // The entry's modification time: the Unix time field if present, else the DOS local time.

@@ -45,7 +45,19 @@ int COutputFolder::CreateFolders(const std::wstring& relative) {
     return UNZIP_OK;
 }
 
+int COutputFolder::CheckFreeSpace(uint64_t bytes) const {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(m_root.c_str(), &available, nullptr, nullptr)) return UNZIP_OK;
+    return bytes > available.QuadPart ? UNZIP_E_DISK_FULL : UNZIP_OK;
+}
+
 CPartialFile::~CPartialFile() { Discard(); }
+
+bool CPartialFile::MarkForDeletion(bool deleteOnClose) {
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = deleteOnClose ? TRUE : FALSE;
+    return SetFileInformationByHandle(m_file.Get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
 
 void CPartialFile::Discard() {
     m_file.Close();
@@ -61,10 +73,12 @@ int CPartialFile::Create(const std::wstring& target) {
         // Short and clearly temporary, whatever the entry's name: no partial file looks done.
         std::wstring temp = folder + L"~unzip-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                             std::to_wstring(g_nTempCounter++) + L".part";
-        m_file.Reset(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        m_file.Reset(CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
         if (m_file.IsValid()) {
             m_strTemp = temp;
+            // Where the file system cannot mark it, only a process that ends half-way leaves it.
+            m_bMarked = MarkForDeletion(true);
             return UNZIP_OK;
         }
         if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
@@ -88,6 +102,7 @@ int CPartialFile::Write(const void* data, size_t size) {
 
 int CPartialFile::Commit(const FILETIME* modified) {
     if (modified) SetFileTime(m_file.Get(), nullptr, nullptr, modified);  // a nicety: no failure
+    if (m_bMarked && !MarkForDeletion(false)) return WriteFailureCode(GetLastError());
     m_file.Close();
     // An update replaces read-only files too.
     DWORD attributes = GetFileAttributesW(m_strTarget.c_str());

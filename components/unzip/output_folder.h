@@ -21,6 +21,9 @@ public:
     // Creates the folder `relative` and its parents as needed. UNZIP_OK or a write failure.
     int CreateFolders(const std::wstring& relative);
     std::wstring FullPath(const std::wstring& relative) const { return m_root + relative; }
+    // UNZIP_E_DISK_FULL when `bytes` exceed the free space of the folder's drive. When the
+    // system cannot tell, the writes will find out.
+    int CheckFreeSpace(uint64_t bytes) const;
 
 private:
     std::wstring m_root;  // ends with '\'
@@ -28,6 +31,8 @@ private:
 };
 
 // A file written beside its final place under a temporary name; deleted unless committed.
+// It is marked for deletion from its creation on, so it also goes when the process ends
+// half-way (closed or killed): the system deletes it with the last handle.
 class CPartialFile {
 public:
     CPartialFile() = default;
@@ -43,10 +48,12 @@ public:
 
 private:
     void Discard();
+    bool MarkForDeletion(bool deleteOnClose);
 
     ScopedKernelHandle m_file;
     std::wstring m_strTemp;
     std::wstring m_strTarget;
+    bool m_bMarked = false;  // marked for deletion with its last handle
 };
 
 }  // namespace unzip

@@ -48,12 +48,21 @@ std::shared_ptr<CProgressRecord> CProgressRegistry::Begin(const std::wstring& ke
     record->m_state = CProgressRecord::kRunning;
     record->m_nTotal = 0;
     record->m_nDone = 0;
+    record->m_bCancel = false;
     return record;
 }
 
 void CProgressRegistry::End(CProgressRecord& record, bool succeeded) {
     std::lock_guard<std::mutex> lock(record.m_mutex);
     record.m_state = succeeded ? CProgressRecord::kSucceeded : CProgressRecord::kFailed;
+}
+
+void CProgressRegistry::Cancel(const std::wstring& key) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto it = g_records.find(key);
+    if (it == g_records.end()) return;
+    std::lock_guard<std::mutex> recordLock(it->second->m_mutex);
+    if (it->second->m_state == CProgressRecord::kRunning) it->second->m_bCancel = true;
 }
 
 float CProgressRegistry::Fraction(const std::wstring& key) {

@@ -8,6 +8,7 @@
 #include "components/unzip/Unzip.h"
 #include "components/unzip/archive_file.h"
 #include "components/unzip/entry_extractor.h"
+#include "components/unzip/entry_layout.h"
 #include "components/unzip/entry_name.h"
 #include "components/unzip/output_folder.h"
 #include "components/unzip/progress_registry.h"
@@ -23,26 +24,32 @@ struct CPlannedEntry {
     const CZipEntry* entry;
     std::wstring path;
     bool isDirectory;
+    uint64_t dataOffset;
 };
 
-// Everything that can be judged without writing: names, methods, encryption. Any refusal
-// here means nothing at all is written.
-int PlanEntries(const CZipDirectory& directory, std::vector<CPlannedEntry>& plan, uint64_t& totalBytes) {
+// Everything that can be judged without writing: names, methods, encryption, where each
+// entry lies and that none overlaps another. Any refusal here means nothing at all is written.
+int PlanEntries(const CArchiveFile& archive, const CZipDirectory& directory, std::vector<CPlannedEntry>& plan,
+                uint64_t& totalBytes) {
     totalBytes = 0;
+    std::vector<CEntrySpan> spans;
     for (const CZipEntry& entry : directory.entries) {
         if (entry.flags & (kFlagEncrypted | kFlagStrongEncryption | kFlagMaskedDirectory))
             return UNZIP_E_ENCRYPTED;
         if (entry.method != kMethodStored && entry.method != kMethodDeflate) return UNZIP_E_UNSUPPORTED;
-        CPlannedEntry planned{&entry, std::wstring(), false};
+        CPlannedEntry planned{&entry, std::wstring(), false, 0};
         int code = MakeEntryPath(entry, planned.path, planned.isDirectory);
         if (code != UNZIP_OK) return code;
+        code = LocateEntryData(archive, directory.directoryOffset, entry, planned.dataOffset);
+        if (code != UNZIP_OK) return code;
+        spans.push_back({entry.localHeaderOffset, planned.dataOffset + entry.compressedSize});
         // Saturating: absurd declared sizes must not wrap the progress total.
         if (!planned.isDirectory)
             totalBytes = entry.uncompressedSize > UINT64_MAX - totalBytes ? UINT64_MAX
                                                                           : totalBytes + entry.uncompressedSize;
         plan.push_back(std::move(planned));
     }
-    return UNZIP_OK;
+    return CheckNoOverlap(std::move(spans));
 }
 
 int Unpack(const std::wstring& fullPath, CProgressRecord& progress) {
@@ -53,20 +60,25 @@ int Unpack(const std::wstring& fullPath, CProgressRecord& progress) {
     if (code != UNZIP_OK) return code;
     std::vector<CPlannedEntry> plan;
     uint64_t nTotal = 0;
-    if ((code = PlanEntries(directory, plan, nTotal)) != UNZIP_OK) return code;
+    if ((code = PlanEntries(archive, directory, plan, nTotal)) != UNZIP_OK) return code;
     progress.SetTotal(nTotal);
 
     COutputFolder output(fullPath.substr(0, fullPath.rfind(L'\\') + 1));
     CStreamBuffers buffers(kBufferSize);
-    CEntryExtractor extractor(archive, directory.directoryOffset, buffers,
-                              [&progress](uint64_t bytes) { progress.AddDone(bytes); });
+    CEntryExtractor extractor(archive, buffers, [&progress](uint64_t bytes) {
+        progress.AddDone(bytes);
+        return !progress.IsCancelled();
+    });
     for (const CPlannedEntry& planned : plan) {
+        if (progress.IsCancelled()) return UNZIP_E_CANCELLED;
         if (planned.isDirectory) {
             code = output.CreateFolders(planned.path);
         } else {
             size_t nSlash = planned.path.rfind(L'\\');
             code = nSlash == std::wstring::npos ? UNZIP_OK : output.CreateFolders(planned.path.substr(0, nSlash));
-            if (code == UNZIP_OK) code = extractor.Extract(*planned.entry, output.FullPath(planned.path));
+            if (code == UNZIP_OK) code = output.CheckFreeSpace(planned.entry->uncompressedSize);
+            if (code == UNZIP_OK)
+                code = extractor.Extract(*planned.entry, planned.dataOffset, output.FullPath(planned.path));
         }
         if (code != UNZIP_OK) return code;
     }

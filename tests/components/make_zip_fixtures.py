@@ -181,6 +181,32 @@ def unicode_path_extra(raw_name, utf8_name):
     return struct.pack("<HH", 0x7075, len(field)) + field
 
 
+def split_zip(archive):
+    """(local records, central records) of an archive without Zip64 or comment."""
+    cd_offset = struct.unpack_from("<I", archive, len(archive) - 6)[0]
+    return archive[:cd_offset], archive[cd_offset:len(archive) - 22]
+
+
+def join_zip(body, central, count):
+    return body + central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, len(central), len(body), 0)
+
+
+def shared_record_zip(count, data):
+    """`count` differently named directory entries that all point at one local record."""
+    body, central = split_zip(build_zip([entry(b"bomb0.bin", data)]))
+    return join_zip(body, b"".join(central.replace(b"bomb0.bin", b"bomb%d.bin" % i) for i in range(count)), count)
+
+
+def overrun_zip():
+    """A stored entry whose data (CRC and all) swallows the next entry's whole local record."""
+    b_body, b_central = split_zip(build_zip([entry(b"b.txt", b"second entry\n", method=0)]))
+    a_data = b"first entry\n"
+    a_body, a_central = split_zip(build_zip([entry(b"a.txt", a_data + b_body, method=0)]))
+    b_central = bytearray(b_central)
+    struct.pack_into("<I", b_central, 42, 30 + len(b"a.txt") + len(a_data))
+    return join_zip(a_body, a_central + bytes(b_central), 2)
+
+
 def tree_bytes(tree, relative):
     with open(os.path.join(tree, relative), "rb") as f:
         return f.read()
@@ -255,6 +281,9 @@ def make_crafted(out, rng):
     bad_dir = bytearray(build_zip([good, entry(b"x.bin", body)]))
     bad_dir[-6:-2] = struct.pack("<I", 5)  # directory offset into the middle of the data
     save("corrupt_directory.zip", bytes(bad_dir))
+    save("overlap_shared.zip", shared_record_zip(10, bytes(MIB)))
+    save("overlap_into_header.zip", overrun_zip())
+    save("huge_declared.zip", build_zip([entry(b"huge.bin", body, usize=1 << 60)], zip64=True))
     save("empty_archive.zip", build_zip([]))
     save("not_a_zip.zip", b"This is a text file, not an archive.\r\n" * 20)
     save("empty_file.zip", b"")

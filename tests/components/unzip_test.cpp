@@ -16,6 +16,7 @@
 #include "components/unzip/entry_name.h"
 #include "components/unzip/zip_directory.h"
 #include "framework/scoped_handle.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -348,6 +349,20 @@ TEST(UnzipCorruption, EachDamageHasItsCodeAndLeavesNoBadFile) {
     }
 }
 
+TEST(UnzipCorruption, OverlappingEntriesAndSizesBeyondTheFreeSpaceWriteNothing) {
+    const std::pair<const wchar_t*, int> kCases[] = {
+        {L"overlap_shared.zip", UNZIP_E_OVERLAP},       // ten names, one data record
+        {L"overlap_into_header.zip", UNZIP_E_OVERLAP},  // data running over the next header
+        {L"huge_declared.zip", UNZIP_E_DISK_FULL},      // 2^60 bytes declared
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(ToGbk(c.first));
+        CTestFolders folders;
+        EXPECT_EQ(Unpack(folders.Copy(c.first)), c.second);
+        folders.ExpectOnly({c.first});
+    }
+}
+
 TEST(UnzipCorruption, DataLongerThanDeclaredStopsAtTheDeclaredSize) {
     // long.bin says 2 MiB but inflates to 6 MiB; tail.bin (8 MiB) comes after it. Progress
     // counts bytes written, so more than 2 of the 10 MiB would show above 0.2.
@@ -439,6 +454,36 @@ TEST(UnzipProgress, RisesSteadilyToOneWhileA100MiBEntryUnpacks) {
     }
     EXPECT_GT(nBetween, 0) << "progress must be visible while unpacking";
     EXPECT_TRUE(SameContent(TreeDir(L"big") + L"\\big.bin", folders.Work() + L"\\big.bin"));
+}
+
+// Waits until the unpack into `folder` has its temporary file open.
+bool WaitForPartialFile(const std::wstring& folder) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 20000; Sleep(2))
+        for (const auto& item : ListTree(folder))
+            if (item.first.find(L"~unzip-") != std::wstring::npos) return true;
+    return false;
+}
+
+// The child half of the next test: unpacks the archive the parent names, until it is killed.
+TEST(UnzipStop, DISABLED_ChildUnpacks) {
+    wchar_t archive[MAX_PATH] = {};
+    ASSERT_GT(GetEnvironmentVariableW(L"UNZIP_TEST_CHILD_ARCHIVE", archive, MAX_PATH), 0u);
+    Unpack(archive);
+}
+
+TEST(UnzipStop, AProcessEndedDuringAnUnpackLeavesNoPartialFile) {
+    CTestFolders folders;
+    std::wstring archive = folders.Copy(L"big.zip");
+    SetEnvironmentVariableW(L"UNZIP_TEST_CHILD_ARCHIVE", archive.c_str());
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(ToGbk(self), "--gtest_filter=UnzipStop.DISABLED_ChildUnpacks --gtest_also_run_disabled_tests", ""));
+    bool seen = WaitForPartialFile(folders.Work());
+    child.Kill();
+    ASSERT_TRUE(seen);
+    EXPECT_FALSE(child.IsRunning());
+    folders.ExpectOnly({L"big.zip"});
 }
 
 // More than 4 GiB written: opt in with UNZIP_TEST_HUGE=1 (disk space and time).

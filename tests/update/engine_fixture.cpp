@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "app/process_values.h"
+#include "framework/gbk_text.h"
 #include "framework/message_box.h"
 #include "framework/scoped_handle.h"
 #include "tests/support/child_process.h"
@@ -84,23 +85,25 @@ bool FolderExists(const std::string& path) {
 }
 
 void RemoveTree(const std::string& path) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &found);
+    // Wide calls: the lists write Chinese names, which the ANSI calls cannot name here.
+    const std::wstring folder = GbkToWide(path);
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string child = path + "\\" + name;
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring child = folder + L"\\" + name;
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(child);
+                RemoveTree(WideToGbk(child));
             } else {
-                ::SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileA(child.c_str());
+                ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(child.c_str());
             }
-        } while (::FindNextFileA(search, &found));
+        } while (::FindNextFileW(search, &found));
         ::FindClose(search);
     }
-    ::RemoveDirectoryA(path.c_str());
+    ::RemoveDirectoryW(folder.c_str());
 }
 
 int MavrinStarts() {

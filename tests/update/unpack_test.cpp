@@ -1,9 +1,11 @@
 // "DEC": a package downloaded through the resumable download and unpacked by Unzip.dll beside
 // itself; and the trace file that records the run.
 #include <atomic>
+#include <thread>
 
 #include "app/process_values.h"
 #include "components/unzip/Unzip.h"
+#include "framework/gbk_text.h"
 #include "framework/scoped_handle.h"
 #include "tests/support/test_list_window.h"
 #include "tests/update/engine_fixture.h"
@@ -92,6 +94,50 @@ TEST_F(Unpack, ACorruptPackageIsKeptAndEndsTheTask) {
     EXPECT_EQ(kTaskRunning, task->nState.load());
     EXPECT_NE(kPhaseUnpacked, task->cPhase.load());
     EXPECT_FALSE(FolderExists(Full("after")));
+}
+
+TEST_F(Unpack, AChineseArchiveNameIsUnpackedAndDeleted) {
+    const std::wstring archive = GbkToWide(Full("游戏包.zip"));
+    ScopedKernelHandle file(::CreateFileW(archive.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(file.Get(), m_zip.data(), static_cast<DWORD>(m_zip.size()), &written, nullptr));
+    file.Close();
+    EXPECT_EQ(0, RunList({{"1", "", Rel("游戏包.zip"), "DEC"}}));
+    ExpectNoBox();
+    EXPECT_EQ(m_level, ReadWholeFile(Full("data\\level1.bin")));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(archive.c_str()));
+}
+
+// A stop or a close while a large entry is written: the unpack ends without its temporary
+// file and without the entry, the archive stays and the task is not finished.
+TEST_F(Unpack, AStopDuringAnUnpackEndsItWithoutAPartialFile) {
+    const std::string big = MakeStoredZip({{"big.bin", Bytes(64 * 1024 * 1024, 5)}});
+    auto partialFileExists = [this] {
+        WIN32_FIND_DATAA found;
+        HANDLE search = ::FindFirstFileA(Full("~unzip-*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return false;
+        ::FindClose(search);
+        return true;
+    };
+    for (bool byExitFlag : {false, true}) {
+        SCOPED_TRACE(byExitFlag ? "exit flag" : "stop flag");
+        Fresh();
+        WriteWholeFile(Full("big.zip"), big);
+        ServeList({{"1", "", Rel("big.zip"), "DEC"}, Reachable()});
+        TaskPtr task = NewTask();
+        task->nState = kTaskRunning;
+        std::thread stopper([&] {
+            for (DWORD start = ::GetTickCount(); !partialFileExists() && ::GetTickCount() - start < 20000;) ::Sleep(2);
+            (byExitFlag ? g_bExit : task->bStop) = true;
+        });
+        EXPECT_EQ(-1, RunWorker(task));
+        stopper.join();
+        ExpectNoBox();
+        EXPECT_FALSE(partialFileExists());
+        EXPECT_FALSE(FileExists(Full("big.bin")));
+        EXPECT_EQ(big.size(), ReadWholeFile(Full("big.zip")).size());
+        EXPECT_EQ(kTaskRunning, task->nState.load());
+    }
 }
 
 TEST_F(Unpack, TheTraceFileHoldsExactlyTheLinesOfTheRun) {

@@ -5,10 +5,14 @@
 
 #include <tlhelp32.h>
 
+#include <set>
 #include <thread>
 
+#include "framework/gbk_text.h"
 #include "tests/support/child_process.h"
+#include "tests/update/zip_writer.h"
 #include "update/exit_flag.h"
+#include "update/update_paths.h"
 
 namespace {
 
@@ -177,6 +181,55 @@ TEST_F(UpdateCommands, RedcRemovesAFolderWithItsContentAndIgnoresAMissingOne) {
     EXPECT_FALSE(FolderExists(Full("tree")));
     EXPECT_FALSE(FolderExists(Full("rooted")));
     EXPECT_TRUE(WentOn());
+}
+
+TEST_F(UpdateCommands, DecAndRedcRefuseRelativePathsAboveTheProgramFolder) {
+    // Beside the program's folder: "..\..\" from our work folder, one above the program's.
+    const std::string outside = GetModuleDir() + "\\..\\" + m_folder + "-outside";
+    const std::string up = Rel("..\\..\\" + m_folder + "-outside");
+    ASSERT_TRUE(::CreateDirectoryA(outside.c_str(), nullptr));
+    WriteWholeFile(outside + "\\victim.txt", "kept");
+    const std::string zip = MakeStoredZip({{"escaped.txt", "escaped"}});
+    WriteWholeFile(outside + "\\x.zip", zip);
+    for (const ListEntry& entry : {ListEntry{"1", "", up + "\\x.zip", "DEC"}, ListEntry{"1", "", up, "REDC"}}) {
+        Fresh();
+        EXPECT_EQ(-1, RunOne(entry)) << entry.cmd;
+        ExpectOnlyBox("执行更新列表文件错误,路径不在程序目录之内:" + entry.destfile + ".", "错误", kErrorBox);
+        EXPECT_FALSE(WentOn()) << entry.cmd;
+    }
+    EXPECT_EQ("kept", ReadWholeFile(outside + "\\victim.txt"));
+    EXPECT_EQ(zip, ReadWholeFile(outside + "\\x.zip"));
+    EXPECT_FALSE(FileExists(outside + "\\escaped.txt"));
+    RemoveTree(outside);
+}
+
+TEST(UpdatePaths, OnlyPathsBelowTheFolderAreInside) {
+    EXPECT_TRUE(IsInsideFolder("C:\\game\\", "c:\\GAME\\a\\..\\sub/"));
+    EXPECT_FALSE(IsInsideFolder("C:\\game", "C:\\game\\."));
+    EXPECT_FALSE(IsInsideFolder("C:\\game", "C:\\gamer\\x"));
+}
+
+// Under a system code page other than 936 the names must still come out as the list wrote them.
+TEST_F(UpdateCommands, ChineseNamesComeOutAsWrittenWhateverTheCodePage) {
+    WriteWholeFile(Full("a.txt"), "moved");
+    EXPECT_EQ(0, RunList({{"1", Rel("a.txt"), Rel("说明.txt"), "MOVE"},
+                          {"1", Rel("说明.txt"), Rel("副本.txt"), "COPY"},
+                          {"1", Rel("副本.txt"), Rel("改名.txt"), "REN"},
+                          {"1", "", Rel("目录"), "CRE"},
+                          {"1", "", Rel("目录\\子目录"), "CRE"},
+                          {"1", "", Rel("说明.txt"), "DEL"},
+                          {"1", "", Rel("目录"), "REDC"},
+                          After()}));
+    ExpectNoBox();
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW(GbkToWide(Full("*")).c_str(), &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    do {
+        names.insert(found.cFileName);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    EXPECT_EQ((std::set<std::wstring>{L".", L"..", L"改名.txt", L"after"}), names);
 }
 
 TEST_F(UpdateCommands, AWordThatIsNoCommandEndsTheList) {
