@@ -8,6 +8,7 @@
 #include "download/download_messages.h"
 #include "download/internet_download.h"
 #include "framework/internet_session.h"
+#include "framework/sha256.h"
 #include "update/engine_messages.h"
 #include "update/exit_flag.h"
 #include "update/trace_log.h"
@@ -103,6 +104,11 @@ bool CheckUpdateList(UpdateTask& task, const std::string& listPath, const std::s
         if ((action & kActionDownload) && (entry.srcfile.empty() || entry.destfile.empty())) {
             ShowEngineError(FormatText("解析更新列表文件错误,动作为下载文件但文件路径为空.\n源文件: %s\n目标文件:%s",
                                        entry.srcfile.c_str(), entry.destfile.c_str()));
+            return false;
+        }
+        if ((action & kActionDownload) && !entry.sha256.empty() && !IsSha256Text(entry.sha256)) {
+            ShowEngineError(FormatText("解析更新列表文件错误,sha256应为64位十六进制数字.\n目标文件:%s\nsha256:%s",
+                                       entry.destfile.c_str(), entry.sha256.c_str()));
             return false;
         }
         anyEntry = true;
