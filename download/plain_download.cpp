@@ -3,8 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <vector>
-
+#include "download/body_reader.h"
 #include "download/download_messages.h"
 #include "download/download_support.h"
 #include "download/http_headers.h"
@@ -15,8 +14,6 @@
 #include "framework/trace.h"
 
 namespace {
-constexpr DWORD kBufferSize = 65536;
-constexpr DWORD kReadChunk = 16384;
 const char kAcceptHeaders[] = "Accept: */*\r\n\r\n";
 
 // A partial body is worth nothing here: the side file goes.
@@ -82,12 +79,12 @@ int InternetGetFileOnly(const char* szurl, const char* szfileName, std::string* 
     if (!file.OpenAt(SidePath(path), 0)) return -1;
     TraceLine("qen: int InternetGetFileOnly(...)---file.Open(..)");
 
-    std::vector<char> buffer(kBufferSize);
+    BodyReader reader;
     uint64_t written = 0;
     for (;;) {
         if (StopRequested(*pupdateStruct)) return FailAndDelete(file, path);
         DWORD got = 0;
-        if (!InternetReadFile(url.Get(), buffer.data(), kReadChunk, &got)) {
+        if (!reader.Read(url.Get(), &got)) {
             DWORD error = GetLastError();
             FailAndDelete(file, path);
             ShowNetworkUnstable(error);
@@ -105,7 +102,7 @@ int InternetGetFileOnly(const char* szurl, const char* szfileName, std::string* 
             file.Close();
             return ReplaceWithSideFile(path, sha256) ? 0 : -1;
         }
-        if (!file.Append(buffer.data(), got)) {
+        if (!file.Append(reader.Data(), got)) {
             DWORD error = GetLastError();
             FailAndDelete(file, path);
             ShowDownloadError(

@@ -5,9 +5,9 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <vector>
 
 #include "app/process_values.h"
+#include "download/body_reader.h"
 #include "download/download_messages.h"
 #include "download/download_support.h"
 #include "download/http_headers.h"
@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr DWORD kReadChunk = 65536;
 constexpr int kFailuresBeforeUnstableBox = 3;
 
 // Again: the answer was good but did not reach the end (a short range, or a side file that
@@ -37,7 +36,7 @@ std::string QueryValidator(HINTERNET request) {
 class ResumableDownload {
 public:
     ResumableDownload(const char* url, std::string path, UpdateTask& task)
-        : m_url(url), m_path(std::move(path)), m_side(SidePath(m_path)), m_task(task), m_buffer(kReadChunk) {}
+        : m_url(url), m_path(std::move(path)), m_side(SidePath(m_path)), m_task(task) {}
 
     int Run();
 
@@ -52,7 +51,8 @@ private:
     std::string m_path;
     std::string m_side;
     UpdateTask& m_task;
-    std::vector<char> m_buffer;
+    BodyReader m_reader;
+    int m_shownSize = -1;  // the size text last set on the row
     uint64_t m_total = 0;
     std::string m_validator;
     bool m_bStartOver = false;  // the side file's bytes can't be trusted: next request from 0
@@ -223,7 +223,7 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
     if (offset > 0 && m_total > 0) m_task.fProgress = static_cast<float>(static_cast<double>(received) / m_total);
     for (;;) {
         DWORD got = 0;
-        if (!InternetReadFile(request, m_buffer.data(), kReadChunk, &got)) {
+        if (!m_reader.Read(request, &got)) {
             *readError = GetLastError();
             return Pass::ReadFailed;
         }
@@ -233,7 +233,10 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
             m_task.dSpeed = static_cast<double>(received - base) / 1024.0 / (elapsed / 1000.0);
             int row = m_task.nIndex;
             if (row >= 0 && g_pTaskList != nullptr) {
-                g_pTaskList->SetItemSize(row, static_cast<int>(m_total >> 10));
+                // The text goes through the list window: set it only when it changes.
+                const int sizeKb = static_cast<int>(m_total >> 10);
+                if (sizeKb != m_shownSize) g_pTaskList->SetItemSize(row, sizeKb);
+                m_shownSize = sizeKb;
                 if (m_total > 0) m_task.fProgress = static_cast<float>(static_cast<double>(received) / m_total);
             }
         }
@@ -257,7 +260,7 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
             TraceLine("tor2:下载完毕");
             return Pass::Complete;
         }
-        if (!file.Append(m_buffer.data(), got)) {
+        if (!file.Append(m_reader.Data(), got)) {
             ShowDownloadError(FormatText("写入文件%s出错. 错误号:%d.", m_side.c_str(), static_cast<int>(GetLastError())));
             return Pass::Failed;
         }

@@ -1,5 +1,7 @@
 // The resumable download against a scripted server: ranges, statuses, lost connections.
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 #include "app/process_values.h"
@@ -352,6 +354,43 @@ TEST_F(ResumableDownload, RowSizeIsSetOnlyForATaskWithARow) {
         EXPECT_EQ(row < 0 ? "" : "300", window.List().GetItemText(0, 1)) << "row " << row;
     }
     g_pTaskList = nullptr;
+}
+
+TEST_F(ResumableDownload, OnASlowLinkProgressMovesOftenAndAStopIsQuick) {
+    TestListWindow window;
+    window.List().InsertItem(0, "demo");
+    g_pTaskList = &window.List();
+    ServedFile file = Versioned(MakeBody(1024 * 1024, 33));
+    file.delayMsPerChunk = 160;  // 16 KiB every 160 ms: 100 KiB/s
+    m_server.Serve(kPackage, file);
+    TaskPtr task = NewTask(0);
+    std::atomic<int> result{1};
+    std::thread download([&] { result = Download(task.get()); });
+
+    DWORD start = ::GetTickCount(), lastChange = 0, longestGap = 0;
+    float seen = 0.0f;
+    window.PumpUntil([&] {
+        DWORD now = ::GetTickCount();
+        if (task->fProgress != seen) {
+            if (lastChange != 0) longestGap = std::max<DWORD>(longestGap, now - lastChange);
+            lastChange = now;
+            seen = task->fProgress;
+        }
+        return now - start > 3000;
+    });
+    task->bStop = true;
+    DWORD stopped = ::GetTickCount();
+    window.PumpUntil([&] { return result != 1; });
+    DWORD stopTook = ::GetTickCount() - stopped;
+    download.join();
+    g_pTaskList = nullptr;
+
+    EXPECT_EQ(-1, result.load());
+    EXPECT_NE(0u, lastChange) << "progress never moved";
+    // The limits are 250 ms and 0.5 s; the margins are for a busy machine.
+    EXPECT_LE(longestGap, 400u);
+    EXPECT_LE(stopTook, 800u);
+    std::printf("slow link: longest progress gap %lu ms, stop took %lu ms\n", longestGap, stopTook);
 }
 
 TEST_F(ResumableDownload, OffsetAboveFourGigabytesIsWrittenInFull) {
