@@ -77,18 +77,6 @@ TEST_F(PlainDownload, AnErrorStatusIsReportedAndTheInstalledFileStays) {
     EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), Boxes()[0].type & MB_ICONMASK);
 }
 
-TEST_F(PlainDownload, AChecksumMismatchKeepsTheInstalledFile) {
-    m_server.Serve("/a.txt", ServedFile{"abc"});
-    WriteWholeFile(LocalPath("a.txt"), "installed");
-    TaskPtr task = NewTask();
-    EXPECT_EQ(-1, InternetGetFileOnly(m_server.Url("/a.txt").c_str(), "a.txt", &m_written, -1, task.get(),
-                                      std::string(64, 'f')));
-    EXPECT_EQ("installed", ReadWholeFile(LocalPath("a.txt")));
-    EXPECT_FALSE(FileExists(LocalPath("a.txt.part")));
-    ASSERT_EQ(1u, Boxes().size());
-    EXPECT_EQ("校验文件" + LocalPath("a.txt") + "失败.", Boxes()[0].text);
-}
-
 TEST_F(PlainDownload, StopAndNoTaskEndWithMinusOne) {
     m_server.Serve("/a.txt", ServedFile{"abc"});
     TaskPtr task = NewTask();
