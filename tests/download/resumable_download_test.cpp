@@ -308,7 +308,11 @@ TEST_F(ResumableDownload, AStopLeavesTheInstalledFileAsItWas) {
     TaskPtr task = NewTask();
     std::thread stopper([&] {
         uint64_t size = 0;
-        while (!LocalFileSize(SidePath(LocalPath(kLocalName)), &size) || size < 100000) ::Sleep(5);
+        DWORD start = ::GetTickCount();
+        while ((!LocalFileSize(SidePath(LocalPath(kLocalName)), &size) || size < 100000) &&
+               ::GetTickCount() - start < 20000) {
+            ::Sleep(5);
+        }
         task->bStop = true;
     });
 
