@@ -43,12 +43,16 @@ done
 [ -n "$port" ] || { echo "bench: update-server did not start"; cat "$work/server.log"; exit 1; }
 base="http://127.0.0.1:$port"
 
+# Each run starts with nothing left to write back: the gigabyte of test files made just before
+# (and each earlier download) would otherwise be flushed during whichever run comes next.
 curl_mibs() {  # $1: file name on the server
   rm -f "$work/out/curl.bin"
+  sync
   curl -s -o "$work/out/curl.bin" -w '%{speed_download}' "$base/$1" | awk '{ printf "%.1f", $1 / 1048576 }'
 }
 updater_line() {  # $1: mode, $2: file name
   rm -f "$work/out/$2"
+  sync
   (cd "$work/out" && "$build/wine-run.sh" "$build/bench-bin/download_bench.exe" "$1" "$base/$2" "$2")
 }
 field() { sed -n "s/.*= \([0-9.]*\) MiB\/s, peak memory \([0-9.]*\) MiB/\\$1/p"; }

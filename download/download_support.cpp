@@ -5,6 +5,7 @@
 
 #include "app/process_values.h"
 #include "download/download_messages.h"
+#include "framework/gbk_text.h"
 #include "update/exit_flag.h"
 
 bool PrepareLocalPath(const char* szfileName, std::string* path) {
@@ -13,18 +14,18 @@ bool PrepareLocalPath(const char* szfileName, std::string* path) {
         *path = std::string(g_szAppDir) + name;
         return true;
     }
-    char tempDir[MAX_PATH + 1] = {};
-    DWORD length = ::GetTempPathA(MAX_PATH, tempDir);
+    wchar_t tempDir[MAX_PATH + 1] = {};
+    DWORD length = ::GetTempPathW(MAX_PATH, tempDir);
     if (length == 0 || length > MAX_PATH) {
         ShowDownloadError("获取临时文件路径出错.");
         return false;
     }
-    char tempFile[MAX_PATH + 1] = {};
-    if (::GetTempFileNameA(tempDir, "kvw", 0, tempFile) == 0) {
+    wchar_t tempFile[MAX_PATH + 1] = {};
+    if (::GetTempFileNameW(tempDir, L"kvw", 0, tempFile) == 0) {
         ShowDownloadError("获取临时文件名出错.");
         return false;
     }
-    *path = tempFile;
+    *path = WideToGbk(tempFile);
     return true;
 }
 
@@ -45,9 +46,10 @@ bool CreateFolderFor(const std::string& filePath) {
     size_t slash = filePath.find_last_of('\\');
     if (slash == std::string::npos || slash == 0) return false;
     std::string folder = filePath.substr(0, slash);
-    if (::CreateDirectoryA(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS) return true;
+    std::wstring wideFolder = GbkToWide(folder);
+    if (::CreateDirectoryW(wideFolder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS) return true;
     if (::GetLastError() != ERROR_PATH_NOT_FOUND) return false;
-    return CreateFolderFor(folder) && ::CreateDirectoryA(folder.c_str(), nullptr);
+    return CreateFolderFor(folder) && ::CreateDirectoryW(wideFolder.c_str(), nullptr);
 }
 
 unsigned RetryPacer::NextDelayMs() {

@@ -18,9 +18,9 @@ DWORD WINAPI DownloadThread(LPVOID param) {
     try {
         int result = UsesResumableDownload(job->szurl)
                          ? InternetGetFileShowOnList(job->szurl, job->szfileName, &job->filename, job->index,
-                                                     job->pupdateStruct.get())
+                                                     job->pupdateStruct.get(), job->sha256)
                          : InternetGetFileOnly(job->szurl, job->szfileName, &job->filename, job->index,
-                                               job->pupdateStruct.get());
+                                               job->pupdateStruct.get(), job->sha256);
         return result == -1 ? static_cast<DWORD>(-1) : 0;
     } catch (...) {
         TraceLine("qen: download of %s ended by an exception", job->szurl);

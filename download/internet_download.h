@@ -7,17 +7,21 @@
 
 #include "lobby/update_task.h"
 
-// Fetches `szurl` into g_szAppDir + `szfileName` (one leading backslash dropped), or into a
-// new temporary file when `szfileName` is null, resuming a partial file with a Range
-// request. Writes the task's dSpeed and fProgress and the row's size text. `filename`
-// receives the local path. 0 when the local file is complete, -1 on failure or stop.
+// Fetches `szurl` for g_szAppDir + `szfileName` (one leading backslash dropped), or for a
+// new temporary file when `szfileName` is null. The bytes go to a side file (side_file.h),
+// resumed with Range and If-Range only while it belongs to the server's current file; the
+// whole side file replaces the local path once it matches `sha256` (when given). Writes the
+// task's dSpeed and fProgress and the row's size text. `filename` receives the local path.
+// 0 when the local path holds the complete file, -1 on failure or stop (a stop deletes the
+// side file; the local path is untouched either way).
 int InternetGetFileShowOnList(const char* szurl, const char* szfileName, std::string* filename, int index,
-                              UpdateTask* pupdateStruct);
+                              UpdateTask* pupdateStruct, const std::string& sha256 = std::string());
 
-// Fetches `szurl` in one pass into the same kind of local path, replacing what was there.
-// 0 when the whole body was written, -1 on failure or stop.
+// Fetches `szurl` in one pass to a side file that replaces the same kind of local path when
+// the server answered 2xx and the whole body came (and matches `sha256` when given).
+// 0 when the local path holds the new body, -1 on failure or stop.
 int InternetGetFileOnly(const char* szurl, const char* szfileName, std::string* filename, int index,
-                        UpdateTask* pupdateStruct);
+                        UpdateTask* pupdateStruct, const std::string& sha256 = std::string());
 
 // What the worker hands to DownloadThread for one download entry; it waits for the thread,
 // so the job outlives it. The task is shared: it lives while the download runs.
@@ -27,6 +31,7 @@ struct DownloadJob {
     char szurl[1002] = {};
     char szfileName[262] = {};
     int index = -1;
+    std::string sha256;  // expected SHA-256 of the file, 64 hex digits; empty: not checked
 };
 
 // Packages and programs (".rar", ".zip" or ".exe" anywhere in the lower-cased URL) go to the

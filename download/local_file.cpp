@@ -4,11 +4,12 @@
 
 #include "download/download_messages.h"
 #include "download/download_support.h"
+#include "framework/gbk_text.h"
 
 namespace {
 HANDLE OpenWrite(const std::string& path, DWORD disposition) {
-    return ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+    return ::CreateFileW(GbkToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Opens, and when the folder is missing creates it and tries once more: never forever.
@@ -17,43 +18,39 @@ HANDLE OpenCreatingFolder(const std::string& path, DWORD disposition) {
     if (file == INVALID_HANDLE_VALUE && CreateFolderFor(path)) file = OpenWrite(path, disposition);
     return file;
 }
-
-void ShowCreateError(const std::string& path) {
-    ShowDownloadError(FormatText("创建文件%s错误. 错误号:%d.", path.c_str(), static_cast<int>(GetLastError())),
-                      MB_RETRYCANCEL);
-}
 }  // namespace
 
 bool LocalFileSize(const std::string& path, uint64_t* size) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    if (!::GetFileAttributesExW(GbkToWide(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return false;
+    }
     *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     return true;
 }
 
-bool LocalFile::OpenForResume(const std::string& path, uint64_t* offset) {
+void DeleteLocalFile(const std::string& path) { ::DeleteFileW(GbkToWide(path).c_str()); }
+
+bool LocalFile::OpenAt(const std::string& path, uint64_t offset) {
     uint64_t size = 0;
-    if (!LocalFileSize(path, &size) || size == 0) {
-        *offset = 0;
-        m_file.Reset(OpenCreatingFolder(path, OPEN_ALWAYS));
-        if (!m_file.IsValid()) ShowCreateError(path);
-        return m_file.IsValid();
-    }
-    m_file.Reset(OpenWrite(path, OPEN_EXISTING));
-    LARGE_INTEGER end = {};
-    if (m_file.IsValid() && ::SetFilePointerEx(m_file.Get(), LARGE_INTEGER{}, &end, FILE_END)) {
-        *offset = static_cast<uint64_t>(end.QuadPart);
+    const bool existed = LocalFileSize(path, &size);
+    m_file.Reset(OpenCreatingFolder(path, OPEN_ALWAYS));
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (m_file.IsValid() && ::SetFilePointerEx(m_file.Get(), at, nullptr, FILE_BEGIN) &&
+        ::SetEndOfFile(m_file.Get())) {
         return true;
     }
+    DWORD error = ::GetLastError();
     m_file.Close();
-    ShowDownloadError(FormatText("文件%s打开错误", path.c_str()), MB_RETRYCANCEL);
+    if (existed) {
+        ShowDownloadError(FormatText("文件%s打开错误", path.c_str()), MB_RETRYCANCEL);
+    } else {
+        ShowDownloadError(FormatText("创建文件%s错误. 错误号:%d.", path.c_str(), static_cast<int>(error)),
+                          MB_RETRYCANCEL);
+    }
     return false;
-}
-
-bool LocalFile::OpenForRewrite(const std::string& path) {
-    m_file.Reset(OpenCreatingFolder(path, CREATE_ALWAYS));
-    if (!m_file.IsValid()) ShowCreateError(path);
-    return m_file.IsValid();
 }
 
 bool LocalFile::Append(const char* data, unsigned long length) {

@@ -1,5 +1,6 @@
 #pragma once
-// The file a download writes, 64-bit sizes throughout.
+// The file a download writes (its side file), 64-bit sizes throughout. Paths are GBK text;
+// the wide calls keep Chinese names right whatever the ANSI code page.
 #include <cstdint>
 #include <string>
 
@@ -7,11 +8,9 @@
 
 class LocalFile {
 public:
-    // Resumable: a missing or empty file is written from 0 (created, never truncated); a
-    // file with data is appended to, *offset being its size. Shows its own error box.
-    bool OpenForResume(const std::string& path, uint64_t* offset);
-    // Plain: created or emptied; a missing folder is created. Shows its own error box.
-    bool OpenForRewrite(const std::string& path);
+    // Opens `path` for writing at `offset`, creating the file and its folders when missing and
+    // cutting off anything after `offset`. Shows its own error box.
+    bool OpenAt(const std::string& path, uint64_t offset);
 
     bool Append(const char* data, unsigned long length);
     bool Truncate();
@@ -21,5 +20,8 @@ private:
     ScopedKernelHandle m_file;
 };
 
-// Size of the file at `path`; false when it does not exist.
+// Size of the file at `path`; false when there is no file (nothing, or a folder).
 bool LocalFileSize(const std::string& path, uint64_t* size);
+
+// Deletes a file; a missing one is fine.
+void DeleteLocalFile(const std::string& path);

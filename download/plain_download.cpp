@@ -1,32 +1,31 @@
-// The plain download: one pass through InternetOpenUrl, the body replacing the local file.
+// The plain download: one pass through InternetOpenUrl into a side file, which replaces the
+// local file only when the server said 2xx and the whole body came.
 #include <windows.h>
 #include <wininet.h>
 
-#include <vector>
-
+#include "download/body_reader.h"
 #include "download/download_messages.h"
 #include "download/download_support.h"
 #include "download/http_headers.h"
 #include "download/internet_download.h"
 #include "download/local_file.h"
+#include "download/side_file.h"
 #include "framework/internet_handle.h"
 #include "framework/trace.h"
 
 namespace {
-constexpr DWORD kBufferSize = 65536;
-constexpr DWORD kReadChunk = 16384;
 const char kAcceptHeaders[] = "Accept: */*\r\n\r\n";
 
-// A partial body is worth nothing here: the file goes.
+// A partial body is worth nothing here: the side file goes.
 int FailAndDelete(LocalFile& file, const std::string& path) {
     file.Close();
-    ::DeleteFileA(path.c_str());
+    RemoveSideFiles(path);
     return -1;
 }
 }  // namespace
 
 int InternetGetFileOnly(const char* szurl, const char* szfileName, std::string* filename, int index,
-                        UpdateTask* pupdateStruct) {
+                        UpdateTask* pupdateStruct, const std::string& sha256) {
     TraceLine("tor1:InternetGetFileOnly   szurl =%s, szfileName=%s,filename =%s,index =%d", szurl,
               szfileName ? szfileName : "", filename ? filename->c_str() : "", index);
     if (pupdateStruct == nullptr) {
@@ -66,19 +65,26 @@ int InternetGetFileOnly(const char* szurl, const char* szfileName, std::string* 
         return -1;
     }
     TraceLine("qen: int InternetGetFileOnly(...)---InternetOpenUrl(..)");
+    int status = QueryStatusCode(url.Get());
+    if (szfileName != nullptr && (status < 200 || status > 299)) {
+        // An error page never replaces an installed file. The update files (temporary files)
+        // take any body: their reader tells a missing or broken list with its own messages.
+        ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n服务器返回:%d.", szurl, status));
+        return -1;
+    }
     uint64_t announced = 0;
     bool lengthKnown = QueryContentLength(url.Get(), &announced);
 
     LocalFile file;
-    if (!file.OpenForRewrite(path)) return -1;
+    if (!file.OpenAt(SidePath(path), 0)) return -1;
     TraceLine("qen: int InternetGetFileOnly(...)---file.Open(..)");
 
-    std::vector<char> buffer(kBufferSize);
+    BodyReader reader;
     uint64_t written = 0;
     for (;;) {
-        if (StopRequested(*pupdateStruct)) return -1;
+        if (StopRequested(*pupdateStruct)) return FailAndDelete(file, path);
         DWORD got = 0;
-        if (!InternetReadFile(url.Get(), buffer.data(), kReadChunk, &got)) {
+        if (!reader.Read(url.Get(), &got)) {
             DWORD error = GetLastError();
             FailAndDelete(file, path);
             ShowNetworkUnstable(error);
@@ -93,12 +99,14 @@ int InternetGetFileOnly(const char* szurl, const char* szfileName, std::string* 
                 ShowNetworkUnstable(ERROR_INTERNET_CONNECTION_ABORTED);
                 return -1;
             }
-            return 0;
+            file.Close();
+            return ReplaceWithSideFile(path, sha256) ? 0 : -1;
         }
-        if (!file.Append(buffer.data(), got)) {
+        if (!file.Append(reader.Data(), got)) {
             DWORD error = GetLastError();
             FailAndDelete(file, path);
-            ShowDownloadError(FormatText("写入文件%s出错. 错误号:%d.", path.c_str(), static_cast<int>(error)));
+            ShowDownloadError(
+                FormatText("写入文件%s出错. 错误号:%d.", SidePath(path).c_str(), static_cast<int>(error)));
             return -1;
         }
         written += got;

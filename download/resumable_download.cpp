@@ -1,17 +1,19 @@
-// The resumable download: a size request, then an HTTP/1.0 ranged request whose body is
-// appended to what is already on disk. A lost connection starts over from a new session,
-// and the new range starts where the file now ends.
+// The resumable download: a size request, then HTTP/1.0 ranged requests whose bodies fill a
+// side file. A lost connection starts over from a new session and resumes where the side
+// file ends, but only while the server's file is still the one the side file was fetched
+// against (same URL, size and validator); the whole side file then replaces the destination.
 #include <windows.h>
 #include <wininet.h>
 
-#include <vector>
 
 #include "app/process_values.h"
+#include "download/body_reader.h"
 #include "download/download_messages.h"
 #include "download/download_support.h"
 #include "download/http_headers.h"
 #include "download/internet_download.h"
 #include "download/local_file.h"
+#include "download/side_file.h"
 #include "framework/internet_handle.h"
 #include "framework/trace.h"
 #include "framework/url_parts.h"
@@ -19,29 +21,43 @@
 
 namespace {
 
-constexpr DWORD kReadChunk = 65536;
 constexpr int kFailuresBeforeUnstableBox = 3;
 
-enum class Pass { Complete, Failed, ReadFailed };
+// Again: the answer was good but did not reach the end (a short range, or a side file that
+// has to start over): ask once more on the same connection.
+enum class Pass { Complete, Failed, ReadFailed, Again };
+
+// ETag, else Last-Modified: what tells one version of the server's file from another.
+std::string QueryValidator(HINTERNET request) {
+    std::string etag = QueryHeader(request, HTTP_QUERY_ETAG);
+    return etag.empty() ? QueryHeader(request, HTTP_QUERY_LAST_MODIFIED) : etag;
+}
 
 class ResumableDownload {
 public:
     ResumableDownload(const char* url, std::string path, UpdateTask& task)
-        : m_url(url), m_path(std::move(path)), m_task(task), m_buffer(kReadChunk) {}
+        : m_url(url), m_path(std::move(path)), m_side(SidePath(m_path)), m_task(task) {}
 
     int Run();
 
 private:
     Pass OneConnection(DWORD connectionFlags, DWORD* readError);
+    uint64_t ResumeOffset();
+    void RecordSideFile();
     Pass ReceiveBody(HINTERNET request, LocalFile& file, uint64_t offset, DWORD* readError);
     Pass FailWithStatus(int status);
 
     const char* m_url;
     std::string m_path;
+    std::string m_side;
     UpdateTask& m_task;
-    std::vector<char> m_buffer;
+    BodyReader m_reader;
+    int m_shownSize = -1;  // the size text last set on the row
     uint64_t m_total = 0;
-    bool m_bWrote = false;  // this connection added bytes to the file
+    std::string m_validator;
+    bool m_bStartOver = false;  // the side file's bytes can't be trusted: next request from 0
+    bool m_bContinue = false;   // a short range just ended: the next request takes the rest
+    bool m_bWrote = false;      // this connection added bytes to the file
 };
 
 int ResumableDownload::Run() {
@@ -89,8 +105,6 @@ Pass ResumableDownload::OneConnection(DWORD connectionFlags, DWORD* readError) {
         return Pass::Failed;
     }
 
-    LocalFile file;
-    uint64_t offset = 0;
     {
         // HEAD, not GET: WinINet drains an unread body when the handle closes, so a GET
         // would fetch the whole package once more just to learn its size.
@@ -101,21 +115,54 @@ Pass ResumableDownload::OneConnection(DWORD connectionFlags, DWORD* readError) {
         // An error page's length is not the package's size.
         int sizeStatus = QueryStatusCode(sizeRequest.Get());
         m_total = 0;
-        if (sizeStatus >= 200 && sizeStatus < 300) QueryContentLength(sizeRequest.Get(), &m_total);
-        if (!file.OpenForResume(m_path, &offset)) return Pass::Failed;
+        m_validator.clear();
+        if (sizeStatus >= 200 && sizeStatus < 300) {
+            QueryContentLength(sizeRequest.Get(), &m_total);
+            m_validator = QueryValidator(sizeRequest.Get());
+        }
     }
 
-    ScopedInternetHandle dataRequest(HttpOpenRequestA(connection.Get(), "GET", parts.path.c_str(), "HTTP/1.0",
-                                                      nullptr, nullptr, INTERNET_FLAG_NO_CACHE_WRITE, 2));
-    if (!dataRequest.IsValid()) return Pass::Failed;
-    std::string range = FormatText("Range:bytes=%llu-\r\n", static_cast<unsigned long long>(offset));
-    HttpAddRequestHeadersA(dataRequest.Get(), range.c_str(), static_cast<DWORD>(-1),
-                           HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
-    if (!HttpSendRequestA(dataRequest.Get(), nullptr, 0, nullptr, 0)) {
-        *readError = GetLastError();
-        return Pass::ReadFailed;
+    for (;;) {
+        LocalFile file;
+        const uint64_t offset = ResumeOffset();
+        if (!file.OpenAt(m_side, offset)) return Pass::Failed;
+        ScopedInternetHandle dataRequest(HttpOpenRequestA(connection.Get(), "GET", parts.path.c_str(), "HTTP/1.0",
+                                                          nullptr, nullptr, INTERNET_FLAG_NO_CACHE_WRITE, 2));
+        if (!dataRequest.IsValid()) return Pass::Failed;
+        std::string headers = FormatText("Range:bytes=%llu-\r\n", static_cast<unsigned long long>(offset));
+        // Only the same version of the file may continue the side file; any other comes whole.
+        if (offset > 0 && !m_validator.empty()) headers += "If-Range: " + m_validator + "\r\n";
+        HttpAddRequestHeadersA(dataRequest.Get(), headers.c_str(), static_cast<DWORD>(-1),
+                               HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+        if (!HttpSendRequestA(dataRequest.Get(), nullptr, 0, nullptr, 0)) {
+            *readError = GetLastError();
+            return Pass::ReadFailed;
+        }
+        Pass pass = ReceiveBody(dataRequest.Get(), file, offset, readError);
+        if (pass != Pass::Again) return pass;
     }
-    return ReceiveBody(dataRequest.Get(), file, offset, readError);
+}
+
+// Where the side file continues: its size when it was fetched against this very file (URL,
+// size and validator all the same) or is the first part of a range just answered, else 0
+// with a fresh record.
+uint64_t ResumableDownload::ResumeOffset() {
+    SideFileInfo info;
+    uint64_t size = 0;
+    bool same = !m_bStartOver && m_total > 0 && LocalFileSize(m_side, &size) && size <= m_total &&
+                (m_bContinue || (!m_validator.empty() && ReadSideInfo(m_path, &info) && info.url == m_url &&
+                                 info.total == m_total && info.validator == m_validator));
+    m_bStartOver = false;
+    m_bContinue = false;
+    if (same) return size;
+    RecordSideFile();
+    return 0;
+}
+
+void ResumableDownload::RecordSideFile() {
+    if (!WriteSideInfo(m_path, SideFileInfo{m_url, m_total, m_validator})) {
+        TraceLine("qen: the record of %s can't be written; it will not be resumed", m_side.c_str());
+    }
 }
 
 Pass ResumableDownload::FailWithStatus(int status) {
@@ -138,10 +185,10 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
         expectedEnd = range.last + 1;
     } else if (status == 200) {
         if (offset > 0) {
-            // The server ignored the range and sends the whole file: write it from the start.
-            TraceLine("qen: range ignored by the server, %s is written again from the start", m_path.c_str());
+            // The server ignored the range or the file changed (If-Range): write it from the start.
+            TraceLine("qen: range ignored by the server, %s is written again from the start", m_side.c_str());
             if (!file.Truncate()) {
-                ShowDownloadError(FormatText("写入文件%s出错. 错误号:%d.", m_path.c_str(), static_cast<int>(GetLastError())));
+                ShowDownloadError(FormatText("写入文件%s出错. 错误号:%d.", m_side.c_str(), static_cast<int>(GetLastError())));
                 return Pass::Failed;
             }
             offset = 0;
@@ -149,15 +196,23 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
         uint64_t length = 0;
         if (QueryContentLength(request, &length)) {
             expectedEnd = length;
-            if (m_total == 0) m_total = length;
+            m_total = length;
         }
+        std::string validator = QueryValidator(request);
+        if (!validator.empty()) m_validator = validator;
+        RecordSideFile();
     } else if (status == 416) {
+        // Nothing left to send: complete only when the side file already is the whole file.
         ContentRange range = ParseContentRange(QueryHeader(request, HTTP_QUERY_CONTENT_RANGE));
-        uint64_t serverSize = m_total != 0 ? m_total : (range.valid ? range.total : 0);
-        bool sizeKnown = m_total != 0 || range.valid;
-        if (!sizeKnown || offset < serverSize) return FailWithStatus(status);
-        m_task.fProgress = serverSize == 0 ? 1.0f : static_cast<float>(static_cast<double>(offset) / serverSize);
-        return Pass::Complete;
+        bool sameTotal = !range.valid || range.total == m_total;
+        if ((offset > 0 && offset == m_total && sameTotal) || (offset == 0 && range.valid && range.total == 0)) {
+            m_task.fProgress = 1.0f;
+            return Pass::Complete;
+        }
+        if (offset == 0) return FailWithStatus(status);
+        TraceLine("qen: %s does not fit the server's file, it starts over", m_side.c_str());
+        m_bStartOver = true;
+        return Pass::Again;
     } else {
         return FailWithStatus(status);
     }
@@ -168,7 +223,7 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
     if (offset > 0 && m_total > 0) m_task.fProgress = static_cast<float>(static_cast<double>(received) / m_total);
     for (;;) {
         DWORD got = 0;
-        if (!InternetReadFile(request, m_buffer.data(), kReadChunk, &got)) {
+        if (!m_reader.Read(request, &got)) {
             *readError = GetLastError();
             return Pass::ReadFailed;
         }
@@ -178,7 +233,10 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
             m_task.dSpeed = static_cast<double>(received - base) / 1024.0 / (elapsed / 1000.0);
             int row = m_task.nIndex;
             if (row >= 0 && g_pTaskList != nullptr) {
-                g_pTaskList->SetItemSize(row, static_cast<int>(m_total >> 10));
+                // The text goes through the list window: set it only when it changes.
+                const int sizeKb = static_cast<int>(m_total >> 10);
+                if (sizeKb != m_shownSize) g_pTaskList->SetItemSize(row, sizeKb);
+                m_shownSize = sizeKb;
                 if (m_total > 0) m_task.fProgress = static_cast<float>(static_cast<double>(received) / m_total);
             }
         }
@@ -190,13 +248,20 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
                 *readError = ERROR_INTERNET_CONNECTION_ABORTED;
                 return Pass::ReadFailed;
             }
+            if (status == 206 && m_total != 0 && received < m_total) {
+                // An honest but short range: the rest comes with the next request.
+                TraceLine("qen: range ended at %llu of %llu bytes, asking for the rest",
+                          static_cast<unsigned long long>(received), static_cast<unsigned long long>(m_total));
+                m_bContinue = true;
+                return Pass::Again;
+            }
             m_task.dSpeed = 0.0;
             m_task.fProgress = 1.0f;
             TraceLine("tor2:下载完毕");
             return Pass::Complete;
         }
-        if (!file.Append(m_buffer.data(), got)) {
-            ShowDownloadError(FormatText("写入文件%s出错. 错误号:%d.", m_path.c_str(), static_cast<int>(GetLastError())));
+        if (!file.Append(m_reader.Data(), got)) {
+            ShowDownloadError(FormatText("写入文件%s出错. 错误号:%d.", m_side.c_str(), static_cast<int>(GetLastError())));
             return Pass::Failed;
         }
         m_bWrote = true;
@@ -207,7 +272,7 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
 }  // namespace
 
 int InternetGetFileShowOnList(const char* szurl, const char* szfileName, std::string* filename, int,
-                              UpdateTask* pupdateStruct) {
+                              UpdateTask* pupdateStruct, const std::string& sha256) {
     TraceLine("qen: int InternetGetFileShowOnList(...)");
     if (pupdateStruct == nullptr) {
         ShowDownloadError("sUpdateStruct *pupdateStruct  为 NULL.");
@@ -216,5 +281,10 @@ int InternetGetFileShowOnList(const char* szurl, const char* szfileName, std::st
     std::string path;
     if (!PrepareLocalPath(szfileName, &path)) return -1;
     if (filename != nullptr) *filename = path;
-    return ResumableDownload(szurl, path, *pupdateStruct).Run();
+    if (ResumableDownload(szurl, path, *pupdateStruct).Run() != 0) {
+        // A stop leaves nothing behind; after a failure the side file may still be resumed.
+        if (StopRequested(*pupdateStruct)) RemoveSideFiles(path);
+        return -1;
+    }
+    return ReplaceWithSideFile(path, sha256) ? 0 : -1;
 }

@@ -27,14 +27,22 @@ void LaunchLobbyClient() {
     ::ShellExecuteW(nullptr, L"open", client.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-void RunDownload(const TaskPtr& task, const UpdateListEntry& entry, int row) {
+// True when the destination now holds the downloaded file.
+bool RunDownload(const TaskPtr& task, const UpdateListEntry& entry, int row) {
     DownloadJob job;
     job.pupdateStruct = task;
     std::snprintf(job.szurl, sizeof job.szurl, "%s", entry.srcfile.c_str());
     std::snprintf(job.szfileName, sizeof job.szfileName, "%s", entry.destfile.c_str());
     job.index = row;
+    job.sha256 = entry.sha256;
     ScopedKernelHandle thread(::CreateThread(nullptr, 0, DownloadThread, &job, 0, nullptr));
-    if (thread.IsValid()) ::WaitForSingleObject(thread.Get(), INFINITE);
+    if (!thread.IsValid()) {
+        ShowEngineError(FormatText("启动下载线程失败. 错误号:%d.", static_cast<int>(::GetLastError())));
+        return false;
+    }
+    ::WaitForSingleObject(thread.Get(), INFINITE);
+    DWORD code = static_cast<DWORD>(-1);
+    return ::GetExitCodeThread(thread.Get(), &code) && code == 0;
 }
 
 bool RequireSource(const UpdateListEntry& entry, const char* message) {
@@ -122,12 +130,10 @@ int ExecuteUpdateList(const TaskPtr& task, const std::string& listPath) {
             return -1;
         }
         if (action & kActionDownload) {
-            RunDownload(task, entry, row);
-            if (g_bExit || task->bStop) {
-                // A stopped download leaves no half-written file behind.
-                ::DeleteFileA(JoinPath(GetModuleDir(), entry.destfile).c_str());
-                return -1;
-            }
+            if (!CheckPathInsideProgramFolder(entry.destfile)) return -1;
+            // The download showed its own message; the installed file is as it was.
+            bool downloaded = RunDownload(task, entry, row);
+            if (g_bExit || task->bStop || !downloaded) return -1;
         }
         if ((action & kActionCommand) && RunCommand(task, entry) == Step::End) return -1;
         if (g_bExit) return -1;

@@ -8,6 +8,7 @@
 #include "download/download_messages.h"
 #include "download/internet_download.h"
 #include "framework/internet_session.h"
+#include "framework/sha256.h"
 #include "update/engine_messages.h"
 #include "update/exit_flag.h"
 #include "update/publisher_key.h"
@@ -28,10 +29,6 @@ std::string ReadIniString(const std::string& path, const std::string& section, c
 }
 
 std::string SectionName(int index) { return FormatText("list%d", index); }
-
-bool IsSha256Text(const std::string& text) {
-    return text.size() == 64 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-}
 }  // namespace
 
 int ReadListAction(const std::string& listPath, int index) {
@@ -121,7 +118,12 @@ bool CheckUpdateList(UpdateTask& task, const std::string& listPath, const std::s
                                        entry.srcfile.c_str(), entry.destfile.c_str()));
             return false;
         }
-        if ((action & kActionDownload) && checksumsRequired && !IsSha256Text(entry.sha256)) {
+        if ((action & kActionDownload) && !entry.sha256.empty() && !IsSha256Text(entry.sha256)) {
+            ShowEngineError(FormatText("解析更新列表文件错误,sha256应为64位十六进制数字.\n目标文件:%s\nsha256:%s",
+                                       entry.destfile.c_str(), entry.sha256.c_str()));
+            return false;
+        }
+        if ((action & kActionDownload) && checksumsRequired && entry.sha256.empty()) {
             ShowEngineError(FormatText("解析更新列表文件错误,下载项list%d没有有效的sha256校验值.\n源文件: %s", index,
                                        entry.srcfile.c_str()));
             return false;

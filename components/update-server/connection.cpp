@@ -11,6 +11,7 @@
 #include "server_log.h"
 #include "target_path.h"
 #include "text_bytes.h"
+#include "validators.h"
 
 namespace updsrv {
 
@@ -132,15 +133,21 @@ bool CConnection::Answer(const std::string& headText) {
         return AnswerError(500, "The file size can't be read (error " + std::to_string(GetLastError()) + ").",
                            bKeepAlive, bHead);
     const uint64_t nSize = static_cast<uint64_t>(size.QuadPart);
+    FILETIME written = {};
+    GetFileTime(file.Get(), nullptr, nullptr, &written);
+    const std::string strETag = EntityTag(nSize, written);
+    const std::string strLastModified = LastModified(written);
 
-    // A repeated Range or an If-Range we can't check (we send no validators) means: whole file.
+    // A repeated Range, or an If-Range naming another version of the file, means: whole file.
     const std::string* range = request.Count("range") == 1 ? request.Find("range") : nullptr;
     if (range) m_strLogRange = Printable(*range);
-    if (request.Find("if-range")) range = nullptr;
+    if (!IfRangeHolds(request.Find("if-range"), strETag, strLastModified)) range = nullptr;
     const RangePlan plan = PlanRange(range, nSize);
 
     ResponseHead response;
     response.bKeepAlive = bKeepAlive;
+    response.strETag = strETag;
+    response.strLastModified = strLastModified;
     if (plan.kind == RangePlan::Unsatisfiable) {
         response.nStatus = 416;
         response.strContentRange = UnsatisfiedRange(nSize);

@@ -29,6 +29,8 @@ std::string FormatResponseHead(const ResponseHead& head, const std::string& date
     text += "Content-Length: " + std::to_string(head.nContentLength) + "\r\n";
     text += "Accept-Ranges: bytes\r\n";
     if (!head.strContentRange.empty()) text += "Content-Range: " + head.strContentRange + "\r\n";
+    if (!head.strETag.empty()) text += "ETag: " + head.strETag + "\r\n";
+    if (!head.strLastModified.empty()) text += "Last-Modified: " + head.strLastModified + "\r\n";
     if (head.bAllowGetHead) text += "Allow: GET, HEAD\r\n";
     text += head.bKeepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     text += "\r\n";

@@ -12,6 +12,8 @@ struct ResponseHead {
     uint64_t nContentLength = 0;
     std::string strContentType;   // empty: no Content-Type
     std::string strContentRange;  // empty: no Content-Range
+    std::string strETag;          // empty: no ETag
+    std::string strLastModified;  // empty: no Last-Modified
     bool bKeepAlive = true;
     bool bAllowGetHead = false;   // 405: say which methods are allowed
 };

@@ -311,6 +311,12 @@ struct Response {
     std::string strHead;
     std::string strBody;
     bool Has(const std::string& field) const { return Contains(strHead, "\r\n" + field + "\r\n"); }
+    std::string Header(const std::string& name) const {
+        size_t at = strHead.find("\r\n" + name + ": ");
+        if (at == std::string::npos) return std::string();
+        at += name.size() + 4;
+        return strHead.substr(at, strHead.find("\r\n", at) - at);
+    }
 };
 
 // One server for the suite: a root with a few files, and a secret beside the root.
@@ -468,6 +474,19 @@ TEST_F(UpdateServerProgram, Ranges) {
 
     got = Ask("GET /plain.bin HTTP/1.1\r\nRange: bytes=5-2\r\n\r\n");
     EXPECT_EQ(got.nStatus, 200) << "a malformed range is ignored";
+    EXPECT_EQ(got.strBody, plain);
+
+    // Validators, and If-Range: the same version resumes, any other comes whole.
+    const std::string etag = got.Header("ETag");
+    ASSERT_EQ(etag.size() > 2 ? etag.front() : ' ', '"') << got.strHead;
+    const std::string modified = got.Header("Last-Modified");
+    EXPECT_TRUE(Contains(modified, " GMT")) << got.strHead;
+    for (const std::string& validator : {etag, modified}) {
+        got = Ask("GET /plain.bin HTTP/1.1\r\nRange: bytes=300-\r\nIf-Range: " + validator + "\r\n\r\n");
+        EXPECT_EQ(got.nStatus, 206) << validator;
+    }
+    got = Ask("GET /plain.bin HTTP/1.1\r\nRange: bytes=300-\r\nIf-Range: \"other\"\r\n\r\n");
+    EXPECT_EQ(got.nStatus, 200);
     EXPECT_EQ(got.strBody, plain);
 
     // The updater's resumed download: HTTP/1.0 and a Range line without a blank.

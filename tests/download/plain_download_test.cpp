@@ -48,7 +48,7 @@ TEST_F(PlainDownload, TemporaryFileWhenNoNameIsGiven) {
     ::DeleteFileA(m_written.c_str());
 }
 
-TEST_F(PlainDownload, BodyCutShortIsDeletedAndReported) {
+TEST_F(PlainDownload, BodyCutShortLeavesTheInstalledFileAndIsReported) {
     ServedFile file{MakeBody(200000, 23)};
     file.cutAfter = {70000};
     m_server.Serve("/list.txt", file);
@@ -57,18 +57,24 @@ TEST_F(PlainDownload, BodyCutShortIsDeletedAndReported) {
 
     EXPECT_EQ(-1, Download("/list.txt", "list.txt", task.get()));
 
-    EXPECT_FALSE(FileExists(LocalPath("list.txt")));
+    EXPECT_EQ("old", ReadWholeFile(LocalPath("list.txt")));
+    EXPECT_FALSE(FileExists(LocalPath("list.txt.part")));
     EXPECT_EQ(1, CountBoxes(kUnstableText));
     EXPECT_EQ(1u, Boxes().size());
 }
 
-TEST_F(PlainDownload, ErrorPageBecomesTheFile) {
+TEST_F(PlainDownload, AnErrorStatusIsReportedAndTheInstalledFileStays) {
     ServedFile page{"<html>missing</html>"};
     page.fixedStatus = 404;
     m_server.Serve("/gone.txt", page);
+    WriteWholeFile(LocalPath("gone.txt"), "installed");
     TaskPtr task = NewTask();
-    EXPECT_EQ(0, Download("/gone.txt", "gone.txt", task.get()));
-    EXPECT_EQ("<html>missing</html>", ReadWholeFile(LocalPath("gone.txt")));
+    EXPECT_EQ(-1, Download("/gone.txt", "gone.txt", task.get()));
+    EXPECT_EQ("installed", ReadWholeFile(LocalPath("gone.txt")));
+    ASSERT_EQ(1u, Boxes().size());
+    EXPECT_EQ("下载文件出错.\n网址:" + m_server.Url("/gone.txt") + ".\n服务器返回:404.", Boxes()[0].text);
+    EXPECT_EQ("错误", Boxes()[0].title);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), Boxes()[0].type & MB_ICONMASK);
 }
 
 TEST_F(PlainDownload, StopAndNoTaskEndWithMinusOne) {
@@ -86,8 +92,8 @@ TEST_F(PlainDownload, StopAndNoTaskEndWithMinusOne) {
 
 TEST_F(PlainDownload, FileThatCannotBeCreatedFailsAfterTwoTries) {
     m_server.Serve("/a.txt", ServedFile{"abc"});
-    // A folder stands where the file should go: creating the folder can't help.
-    ASSERT_TRUE(::CreateDirectoryA(LocalPath("blocked.txt").c_str(), nullptr));
+    // A folder stands where the side file should go: creating the folder can't help.
+    ASSERT_TRUE(::CreateDirectoryA(LocalPath("blocked.txt.part").c_str(), nullptr));
     TaskPtr task = NewTask();
     EXPECT_EQ(-1, Download("/a.txt", "blocked.txt", task.get()));
     ASSERT_EQ(1u, Boxes().size());

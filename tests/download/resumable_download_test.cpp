@@ -1,11 +1,16 @@
 // The resumable download against a scripted server: ranges, statuses, lost connections.
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 #include "app/process_values.h"
 #include "download/internet_download.h"
 #include "download/local_file.h"
+#include "download/side_file.h"
+#include "framework/sha256.h"
 #include "tests/download/download_fixture.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_list_window.h"
 #include "update/exit_flag.h"
 
@@ -13,6 +18,13 @@ namespace {
 
 const char kPackage[] = "/games/demo/game.zip";
 const char kLocalName[] = "game.zip";
+const char kEtag[] = "\"v1\"";
+
+ServedFile Versioned(const std::string& body, const char* etag = kEtag) {
+    ServedFile file{body};
+    file.etag = etag;
+    return file;
+}
 
 class ResumableDownload : public DownloadTest {
 protected:
@@ -27,26 +39,84 @@ protected:
         }
         return data;
     }
+    // What an earlier run leaves: the first bytes in the side file and what they belong to.
+    void PlantSideFile(const std::string& bytes, uint64_t total, const std::string& etag = kEtag,
+                       const char* name = kLocalName) {
+        WriteWholeFile(SidePath(LocalPath(name)), bytes);
+        ASSERT_TRUE(WriteSideInfo(LocalPath(name), SideFileInfo{m_server.Url(kPackage), total, etag}));
+    }
+    bool NoSideFiles(const char* name = kLocalName) {
+        SideFileInfo info;
+        return !FileExists(SidePath(LocalPath(name))) && !ReadSideInfo(LocalPath(name), &info);
+    }
+    // Runs the download in a program of its own and kills it once its side file holds
+    // `bytes`; returns the side file's size after the kill.
+    uint64_t KillMidDownload(uint64_t bytes) {
+        ChildProcess child;
+        std::string program = ProgramFolder() + "\\..\\bench-bin\\download_bench.exe";
+        EXPECT_TRUE(child.Start(program, "resumable " + m_server.Url(kPackage) + " " + kLocalName, m_appDir));
+        uint64_t size = 0;
+        DWORD start = ::GetTickCount();
+        while ((!LocalFileSize(SidePath(LocalPath(kLocalName)), &size) || size < bytes) &&
+               ::GetTickCount() - start < 30000) {
+            ::Sleep(5);
+        }
+        child.Kill();
+        child.WaitForExit(10000);
+        LocalFileSize(SidePath(LocalPath(kLocalName)), &size);
+        return size;
+    }
     std::string m_written;
 };
 
-TEST_F(ResumableDownload, ResumesAPartialFileWithARangeFromItsEnd) {
+TEST_F(ResumableDownload, ResumesTheSideFileOfTheSameVersionWithRangeAndIfRange) {
     std::string body = MakeBody(1000, 1);
-    m_server.Serve(kPackage, ServedFile{body});
-    WriteWholeFile(LocalPath(kLocalName), body.substr(0, 300));
+    m_server.Serve(kPackage, Versioned(body));
+    PlantSideFile(body.substr(0, 300), body.size());
     TaskPtr task = NewTask();
 
     EXPECT_EQ(0, Download(task.get()));
 
     EXPECT_EQ(LocalPath(kLocalName), m_written);
     EXPECT_EQ(body, ReadWholeFile(LocalPath(kLocalName)));
+    EXPECT_TRUE(NoSideFiles());
     std::vector<SeenRequest> data = DataRequests();
     ASSERT_EQ(1u, data.size());
     EXPECT_EQ("bytes=300-", data[0].rangeValue);
     EXPECT_EQ("bytes=300-", FindHeader(data[0].rawHead, "Range")) << data[0].rawHead;
+    EXPECT_EQ(kEtag, FindHeader(data[0].rawHead, "If-Range")) << data[0].rawHead;
     EXPECT_EQ(1.0f, task->fProgress.load());
     EXPECT_EQ(0.0, task->dSpeed.load());
     EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(ResumableDownload, AKilledDownloadResumesAndAChangedEtagStartsOver) {
+    std::string body = MakeBody(3 * 1024 * 1024, 14);
+    ServedFile slow = Versioned(body);
+    slow.delayMsPerChunk = 2;
+    m_server.Serve(kPackage, slow);
+    uint64_t kept = KillMidDownload(200000);
+    ASSERT_GE(kept, 200000u);
+    ASSERT_LT(kept, body.size());
+    m_server.ClearRequests();
+    TaskPtr task = NewTask();
+    EXPECT_EQ(0, Download(task.get()));
+    EXPECT_EQ(body, ReadWholeFile(LocalPath(kLocalName)));
+    ASSERT_EQ(1u, DataRequests().size());
+    EXPECT_EQ("bytes=" + std::to_string(kept) + "-", DataRequests()[0].rangeValue);
+
+    // The server's file changes between two runs: the side file is worth nothing.
+    ::DeleteFileA(LocalPath(kLocalName).c_str());
+    m_server.Serve(kPackage, slow);
+    ASSERT_GE(KillMidDownload(200000), 200000u);
+    std::string changed = MakeBody(body.size(), 15);
+    m_server.Serve(kPackage, Versioned(changed, "\"v2\""));
+    m_server.ClearRequests();
+    EXPECT_EQ(0, Download(task.get()));
+    EXPECT_EQ(changed, ReadWholeFile(LocalPath(kLocalName)));
+    ASSERT_EQ(1u, DataRequests().size());
+    EXPECT_EQ("bytes=0-", DataRequests()[0].rangeValue);
+    EXPECT_TRUE(NoSideFiles());
 }
 
 TEST_F(ResumableDownload, MissingOrEmptyFileStartsAtByteZero) {
@@ -64,21 +134,76 @@ TEST_F(ResumableDownload, MissingOrEmptyFileStartsAtByteZero) {
     EXPECT_EQ("bytes=0-", DataRequests()[0].rangeValue);
 }
 
-TEST_F(ResumableDownload, CompleteOrLargerLocalFileIsDoneWithoutReading) {
-    std::string body = MakeBody(1000, 3);
-    m_server.Serve(kPackage, ServedFile{body});
-    WriteWholeFile(LocalPath(kLocalName), body);
+TEST_F(ResumableDownload, AnInstalledOlderFileOfAnySizeIsReplacedWhole) {
+    std::string body = MakeBody(300000, 3);
+    m_server.Serve(kPackage, Versioned(body));
+    for (size_t oldSize : {100000u, 500000u, 300000u}) {
+        WriteWholeFile(LocalPath(kLocalName), MakeBody(oldSize, 30));
+        m_server.ClearRequests();
+        TaskPtr task = NewTask();
+        EXPECT_EQ(0, Download(task.get())) << oldSize;
+        EXPECT_EQ(body, ReadWholeFile(LocalPath(kLocalName))) << oldSize;
+        ASSERT_EQ(1u, DataRequests().size());
+        EXPECT_EQ("bytes=0-", DataRequests()[0].rangeValue) << oldSize;
+        EXPECT_TRUE(NoSideFiles());
+    }
+    EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(ResumableDownload, A416CompletesOnlyAWholeSideFileOfTheSameVersion) {
+    std::string body = MakeBody(1000, 31);
+    m_server.Serve(kPackage, Versioned(body));
+    PlantSideFile(body, body.size());
     TaskPtr task = NewTask();
     EXPECT_EQ(0, Download(task.get()));
     EXPECT_EQ(body, ReadWholeFile(LocalPath(kLocalName)));
-    EXPECT_GE(task->fProgress.load(), 1.0f);
-    EXPECT_EQ(1u, DataRequests().size());  // the 416 answer says it is complete
+    EXPECT_EQ(1u, DataRequests().size());  // answered 416: nothing left to fetch
 
-    std::string longer = body + "tail";
-    WriteWholeFile(LocalPath(kLocalName), longer);
+    // A side file recorded as whole for a larger file of the same version: fetched again.
+    PlantSideFile(body + "tail", body.size() + 4);
+    m_server.ClearRequests();
     EXPECT_EQ(0, Download(task.get()));
-    EXPECT_EQ(longer, ReadWholeFile(LocalPath(kLocalName)));
-    EXPECT_GE(task->fProgress.load(), 1.0f);
+    EXPECT_EQ(body, ReadWholeFile(LocalPath(kLocalName)));
+    EXPECT_EQ("bytes=0-", DataRequests().back().rangeValue);
+    EXPECT_TRUE(NoSideFiles());
+}
+
+TEST_F(ResumableDownload, PiecewiseRangesAreFollowedToTheEnd) {
+    std::string body = MakeBody(700000, 32);
+    for (const char* etag : {kEtag, ""}) {
+        ServedFile file = Versioned(body, etag);
+        file.maxRangeLength = 262144;
+        m_server.Serve(kPackage, file);
+        m_server.ClearRequests();
+        TaskPtr task = NewTask();
+        EXPECT_EQ(0, Download(task.get())) << etag;
+        EXPECT_EQ(body, ReadWholeFile(LocalPath(kLocalName))) << etag;
+        std::vector<SeenRequest> data = DataRequests();
+        ASSERT_EQ(3u, data.size()) << etag;
+        EXPECT_EQ("bytes=524288-", data[2].rangeValue);
+    }
+    EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(ResumableDownload, TheChecksumDecidesWhetherTheSideFileReplacesTheDestination) {
+    std::string body = "abc";
+    m_server.Serve(kPackage, Versioned(body));
+    const std::string digest = "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";  // of "abc"
+    WriteWholeFile(LocalPath(kLocalName), "installed");
+    TaskPtr task = NewTask();
+    EXPECT_EQ(-1, InternetGetFileShowOnList(m_server.Url(kPackage).c_str(), kLocalName, &m_written, 0, task.get(),
+                                            std::string(digest.size() - 1, '0') + "1"));
+    EXPECT_EQ("installed", ReadWholeFile(LocalPath(kLocalName)));
+    EXPECT_TRUE(NoSideFiles());
+    ASSERT_EQ(1u, Boxes().size());
+    EXPECT_EQ("校验文件" + LocalPath(kLocalName) + "失败.", Boxes()[0].text);
+    EXPECT_EQ("错误", Boxes()[0].title);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), Boxes()[0].type & MB_ICONMASK);
+
+    EXPECT_EQ(0, InternetGetFileShowOnList(m_server.Url(kPackage).c_str(), kLocalName, &m_written, 0, task.get(),
+                                           digest));
+    EXPECT_EQ(body, ReadWholeFile(LocalPath(kLocalName)));
+    EXPECT_EQ(1u, Boxes().size());
 }
 
 TEST_F(ResumableDownload, NoContentLengthStillEndsByteIdentical) {
@@ -99,10 +224,10 @@ TEST_F(ResumableDownload, NoContentLengthStillEndsByteIdentical) {
 
 TEST_F(ResumableDownload, ServerIgnoringTheRangeRewritesFromTheStart) {
     std::string body = MakeBody(3000, 5);
-    ServedFile file{body};
+    ServedFile file = Versioned(body);
     file.range = RangeMode::Ignore;
     m_server.Serve(kPackage, file);
-    WriteWholeFile(LocalPath(kLocalName), body.substr(0, 300));
+    PlantSideFile(std::string(300, 'x'), body.size());
     TaskPtr task = NewTask();
     EXPECT_EQ(0, Download(task.get()));
     EXPECT_EQ(body, ReadWholeFile(LocalPath(kLocalName)));
@@ -143,7 +268,7 @@ TEST_F(ResumableDownload, RangeThatDoesNotMatchTheRequestWritesNothing) {
 
 TEST_F(ResumableDownload, DroppedConnectionsResumeAndTheBoxComesOnceOnTheFourthFailure) {
     std::string body = MakeBody(600000, 8);
-    ServedFile file{body};
+    ServedFile file = Versioned(body);
     // Five data requests in a row end early.
     file.cutAfter = std::vector<uint64_t>(5, 100000);
     m_server.Serve(kPackage, file);
@@ -161,7 +286,7 @@ TEST_F(ResumableDownload, CutAtFiftyOffsetsAlwaysEndsByteIdentical) {
     std::string body = MakeBody(200000, 9);
     for (int run = 0; run < 50; ++run) {
         uint64_t cut = 1 + static_cast<uint64_t>(run) * 3989;  // spread over the body, odd offsets
-        ServedFile file{body};
+        ServedFile file = Versioned(body);
         file.cutAfter = {cut};
         file.cutWithReset = run % 2 == 1;
         m_server.Serve(kPackage, file);
@@ -174,25 +299,28 @@ TEST_F(ResumableDownload, CutAtFiftyOffsetsAlwaysEndsByteIdentical) {
     EXPECT_EQ(0, CountBoxes(kUnstableText));
 }
 
-TEST_F(ResumableDownload, StopDuringTheDownloadKeepsThePartialFile) {
+TEST_F(ResumableDownload, AStopLeavesTheInstalledFileAsItWas) {
     std::string body = MakeBody(4 * 1024 * 1024, 10);
-    ServedFile file{body};
+    ServedFile file = Versioned(body);
     file.delayMsPerChunk = 5;
     m_server.Serve(kPackage, file);
+    WriteWholeFile(LocalPath(kLocalName), "installed");
     TaskPtr task = NewTask();
     std::thread stopper([&] {
         uint64_t size = 0;
-        while (!LocalFileSize(LocalPath(kLocalName), &size) || size < 100000) ::Sleep(5);
+        DWORD start = ::GetTickCount();
+        while ((!LocalFileSize(SidePath(LocalPath(kLocalName)), &size) || size < 100000) &&
+               ::GetTickCount() - start < 20000) {
+            ::Sleep(5);
+        }
         task->bStop = true;
     });
 
     EXPECT_EQ(-1, Download(task.get()));
     stopper.join();
 
-    std::string partial = ReadWholeFile(LocalPath(kLocalName));
-    EXPECT_GE(partial.size(), 100000u);
-    EXPECT_LT(partial.size(), body.size());
-    EXPECT_EQ(body.substr(0, partial.size()), partial);
+    EXPECT_EQ("installed", ReadWholeFile(LocalPath(kLocalName)));
+    EXPECT_TRUE(NoSideFiles());
     EXPECT_TRUE(Boxes().empty());
 }
 
@@ -232,15 +360,55 @@ TEST_F(ResumableDownload, RowSizeIsSetOnlyForATaskWithARow) {
     g_pTaskList = nullptr;
 }
 
+TEST_F(ResumableDownload, OnASlowLinkProgressMovesOftenAndAStopIsQuick) {
+    TestListWindow window;
+    window.List().InsertItem(0, "demo");
+    g_pTaskList = &window.List();
+    ServedFile file = Versioned(MakeBody(1024 * 1024, 33));
+    file.delayMsPerChunk = 160;  // 16 KiB every 160 ms: 100 KiB/s
+    m_server.Serve(kPackage, file);
+    TaskPtr task = NewTask(0);
+    std::atomic<int> result{1};
+    std::thread download([&] { result = Download(task.get()); });
+
+    DWORD start = ::GetTickCount(), lastChange = 0, longestGap = 0;
+    float seen = 0.0f;
+    window.PumpUntil([&] {
+        DWORD now = ::GetTickCount();
+        if (task->fProgress != seen) {
+            if (lastChange != 0) longestGap = std::max<DWORD>(longestGap, now - lastChange);
+            lastChange = now;
+            seen = task->fProgress;
+        }
+        return now - start > 3000;
+    });
+    task->bStop = true;
+    DWORD stopped = ::GetTickCount();
+    window.PumpUntil([&] { return result != 1; });
+    DWORD stopTook = ::GetTickCount() - stopped;
+    download.join();
+    g_pTaskList = nullptr;
+
+    EXPECT_EQ(-1, result.load());
+    EXPECT_NE(0u, lastChange) << "progress never moved";
+    // The limits are 250 ms and 0.5 s; the margins are for a busy machine.
+    EXPECT_LE(longestGap, 400u);
+    EXPECT_LE(stopTook, 800u);
+    std::printf("slow link: longest progress gap %lu ms, stop took %lu ms\n", longestGap, stopTook);
+}
+
 TEST_F(ResumableDownload, OffsetAboveFourGigabytesIsWrittenInFull) {
     const uint64_t size = 4294968296ull;  // 4 GiB + 1000
     const uint64_t offset = 4294967596ull;
     ServedFile file;
     file.patternSize = size;
+    file.etag = kEtag;
     m_server.Serve(kPackage, file);
+    PlantSideFile("", size);
     {
-        // A sparse file as large as the offset: nothing to write for the first 4 GiB.
-        HANDLE local = ::CreateFileA(LocalPath(kLocalName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        // A sparse side file as large as the offset: nothing to write for the first 4 GiB.
+        HANDLE local = ::CreateFileA(SidePath(LocalPath(kLocalName)).c_str(), GENERIC_WRITE, 0, nullptr,
+                                     CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, local);
         LARGE_INTEGER end;
         end.QuadPart = static_cast<LONGLONG>(offset);

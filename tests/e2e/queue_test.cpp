@@ -90,6 +90,7 @@ TEST_F(UpdaterQueue, DuplicatesCancelsRenumberingAndTheCancelColumn) {
     stalled.delayMsBeforeBody = 120000;
     m_session.Server().Serve(m_session.UrlFileTarget(stuck), stalled);
     const std::string slowArchive = m_session.Local(m_session.PackageDest(slow));
+    const std::string slowSideFile = slowArchive + ".part";  // where the package is downloaded
 
     // Two requests in one piece of the stream: two tasks, the first runs.
     ASSERT_NO_FATAL_FAILURE(m_session.SendRecords({m_session.Request(fast), m_session.Request(slow)}));
@@ -101,7 +102,7 @@ TEST_F(UpdaterQueue, DuplicatesCancelsRenumberingAndTheCancelColumn) {
 
     {
         SCOPED_TRACE("while the second task downloads");
-        ASSERT_TRUE(WaitUntil([&] { return UpdaterSession::FileSize(slowArchive) > 0; }, 30000))
+        ASSERT_TRUE(WaitUntil([&] { return UpdaterSession::FileSize(slowSideFile) > 0; }, 30000))
             << "the slow package never started to download";
         EXPECT_TRUE(WaitUntil([&] { return m_session.RowText(1, kSizeColumn) == L"1536"; }, 2000))
             << "the row shows the package's size in KB, not " << ::testing::PrintToString(m_session.RowText(1, 1));
@@ -164,7 +165,7 @@ TEST_F(UpdaterQueue, DuplicatesCancelsRenumberingAndTheCancelColumn) {
     }
     {
         SCOPED_TRACE("cancelling the running task, row 1 of three");
-        uint64_t partial = UpdaterSession::FileSize(slowArchive);
+        uint64_t partial = UpdaterSession::FileSize(slowSideFile);
         ASSERT_GT(partial, 0u);
         ASSERT_LT(partial, MakeStoredZip(slow.files).size()) << "the slow package finished too early";
         m_session.PostCode(kCancelRow, 1);
@@ -175,6 +176,7 @@ TEST_F(UpdaterQueue, DuplicatesCancelsRenumberingAndTheCancelColumn) {
         // Its download stops; the lobby still learns of its end, and nothing half-written stays.
         ASSERT_NO_FATAL_FAILURE(ExpectReport(slow, 40000));
         EXPECT_FALSE(UpdaterSession::Exists(slowArchive)) << "the partly downloaded package stayed";
+        EXPECT_FALSE(UpdaterSession::Exists(slowSideFile)) << "the partly downloaded package stayed";
         EXPECT_FALSE(UpdaterSession::Exists(m_session.Local("slow\\big.dat")));
         int packageRequests = RequestsFor(m_session.PackageTarget(slow));
         ::Sleep(1000);

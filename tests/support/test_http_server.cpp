@@ -389,7 +389,11 @@ TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keep
             const uint64_t size = ContentSize(file);
             uint64_t first = 0, last = 0;
             bool hasLast = false;
-            if (file.range != RangeMode::Ignore && request.hasRange &&
+            std::string ifRange;
+            const bool otherVersion = LookUpHeader(request.rawHead, "If-Range", &ifRange) &&
+                                      (file.etag.empty() || ifRange != file.etag) &&
+                                      (file.lastModified.empty() || ifRange != file.lastModified);
+            if (file.range != RangeMode::Ignore && request.hasRange && !otherVersion &&
                 ParseRange(request.rangeValue, &first, &last, &hasLast)) {
                 if (file.range == RangeMode::WrongOffset) {
                     first = first > UINT64_MAX - 100 ? UINT64_MAX : first + 100;
@@ -401,6 +405,7 @@ TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keep
                     reply.length = 0;
                 } else {
                     last = hasLast ? std::min(last, size - 1) : size - 1;
+                    if (file.maxRangeLength > 0) last = std::min(last, first + file.maxRangeLength - 1);
                     status = 206;
                     reply.offset = first;
                     reply.length = last - first + 1;
@@ -423,6 +428,11 @@ TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keep
         reply.head += "Accept-Ranges: bytes\r\n";
     }
     if (reply.closeAfter) reply.head += "Connection: close\r\n";
+    if (script != m_scripts.end() && script->second.file->fixedStatus == 0) {
+        const ServedFile& file = *script->second.file;
+        if (!file.etag.empty()) reply.head += "ETag: " + file.etag + "\r\n";
+        if (!file.lastModified.empty()) reply.head += "Last-Modified: " + file.lastModified + "\r\n";
+    }
     if (script != m_scripts.end()) reply.head += script->second.file->extraHeaders;
     reply.head += "\r\n";
 

@@ -49,6 +49,11 @@ struct ServedFile {
     // pause makes it give up and close, as it would against a distant server.
     int delayMsBeforeBody = 0;
     std::string extraHeaders;      // added to every response as is; each line ends in "\r\n"
+    // Validators sent with every answer from the file (HEAD, 200, 206, 416) when not empty. A
+    // ranged request whose If-Range names neither gets the whole body (200).
+    std::string etag;              // with its quotes: "\"v1\""
+    std::string lastModified;
+    uint64_t maxRangeLength = 0;   // non-zero: a 206 carries at most this many bytes (piecewise ranges)
 };
 
 struct SeenRequest {

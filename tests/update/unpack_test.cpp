@@ -140,6 +140,24 @@ TEST_F(Unpack, AStopDuringAnUnpackEndsItWithoutAPartialFile) {
     }
 }
 
+TEST_F(Unpack, ARetryAfterAFailedUnpackDownloadsAfresh) {
+    std::string corrupt = m_zip;
+    corrupt[30 + 10 + 2] ^= 0x55;
+    m_server.Serve(kPackage, ServedFile{corrupt});
+    ServeList({Dec(kPackage, "game.zip"), Reachable()});
+    TaskPtr task = NewTask();
+    task->nState = kTaskRunning;
+    EXPECT_EQ(-1, RunWorker(task));
+
+    // Fixed on the server, asked for again: the broken copy on disk is not reused.
+    m_server.Serve(kPackage, ServedFile{m_zip});
+    TaskPtr retry = NewTask();
+    retry->nState = kTaskRunning;
+    EXPECT_EQ(0, RunWorker(retry));
+    EXPECT_EQ(m_level, ReadWholeFile(Full("data\\level1.bin")));
+    EXPECT_EQ(kTaskFinished, retry->nState.load());
+}
+
 TEST_F(Unpack, TheTraceFileHoldsExactlyTheLinesOfTheRun) {
     const std::string trace = StartupFolder() + "\\output.txt";
     m_server.Serve(kPackage, ServedFile{m_zip});

@@ -183,7 +183,7 @@ TEST_F(UpdateCommands, RedcRemovesAFolderWithItsContentAndIgnoresAMissingOne) {
     EXPECT_TRUE(WentOn());
 }
 
-TEST_F(UpdateCommands, DecAndRedcRefuseRelativePathsAboveTheProgramFolder) {
+TEST_F(UpdateCommands, DownloadsDecAndRedcRefuseRelativePathsAboveTheProgramFolder) {
     // Beside the program's folder: "..\..\" from our work folder, one above the program's.
     const std::string outside = GetModuleDir() + "\\..\\" + m_folder + "-outside";
     const std::string up = Rel("..\\..\\" + m_folder + "-outside");
@@ -191,7 +191,9 @@ TEST_F(UpdateCommands, DecAndRedcRefuseRelativePathsAboveTheProgramFolder) {
     WriteWholeFile(outside + "\\victim.txt", "kept");
     const std::string zip = MakeStoredZip({{"escaped.txt", "escaped"}});
     WriteWholeFile(outside + "\\x.zip", zip);
-    for (const ListEntry& entry : {ListEntry{"1", "", up + "\\x.zip", "DEC"}, ListEntry{"1", "", up, "REDC"}}) {
+    m_server.Serve("/files/escaped.txt", ServedFile{"escaped"});
+    for (const ListEntry& entry : {ListEntry{"1", "", up + "\\x.zip", "DEC"}, ListEntry{"1", "", up, "REDC"},
+                                   ListEntry{"2", m_server.Url("/files/escaped.txt"), up + "\\escaped.txt", ""}}) {
         Fresh();
         EXPECT_EQ(-1, RunOne(entry)) << entry.cmd;
         ExpectOnlyBox("执行更新列表文件错误,路径不在程序目录之内:" + entry.destfile + ".", "错误", kErrorBox);
@@ -259,30 +261,65 @@ TEST_F(UpdateDownloads, ADownloadThenItsCommand) {
     EXPECT_EQ(1, gets);
 }
 
-TEST_F(UpdateDownloads, AFailedDownloadDoesNotEndTheList) {
+TEST_F(UpdateDownloads, AFailedDownloadFailsTheTask) {
     std::string missing = m_server.Url("/files/missing.zip");
-    EXPECT_EQ(0, RunOne({"2", missing, Rel("missing.zip"), ""}));
+    EXPECT_EQ(-1, RunOne({"2", missing, Rel("missing.zip"), ""}));
     // The downloader's own box, and nothing from the engine.
     ASSERT_EQ(1u, Boxes().size());
     EXPECT_EQ("错误", Boxes()[0].title);
     EXPECT_NE(std::string::npos, Boxes()[0].text.find(missing)) << Boxes()[0].text;
-    EXPECT_TRUE(WentOn());
+    EXPECT_FALSE(WentOn());
 }
 
-TEST_F(UpdateDownloads, AStopDuringADownloadRemovesItsFileAndEndsTheTask) {
+TEST_F(UpdateDownloads, TheListsChecksumIsCheckedBeforeTheFileIsReplaced) {
+    const std::string digest = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";  // of "abc"
+    m_server.Serve("/files/tool.txt", ServedFile{"abc"});
+    auto listWith = [&](const std::string& sha256) {
+        return MakeListText({{"2", m_server.Url("/files/tool.txt"), Rel("tool.txt"), ""}}) + "sha256=" + sha256 +
+               "\r\n" + MakeListText({After(), Reachable()}, 1) + "[list3]\r\naction=0\r\n";
+    };
+    struct Case {
+        std::string sha256;
+        int result;
+        std::string box;
+    } cases[] = {
+        {digest.substr(1), -1, "解析更新列表文件错误,sha256应为64位十六进制数字.\n目标文件:" + Rel("tool.txt") +
+                                   "\nsha256:" + digest.substr(1)},
+        {std::string(64, '0'), -1, "校验文件" + Full("tool.txt") + "失败."},
+        {digest, 0, ""},
+    };
+    for (const Case& c : cases) {
+        Fresh();
+        WriteWholeFile(Full("tool.txt"), "installed");
+        ServeListText(listWith(c.sha256));
+        TaskPtr task = NewTask();
+        task->nState = kTaskRunning;
+        EXPECT_EQ(c.result, RunWorker(task)) << c.sha256;
+        if (c.box.empty()) {
+            ExpectNoBox();
+        } else {
+            ExpectOnlyBox(c.box, "错误", kErrorBox);
+        }
+        EXPECT_EQ(c.result == 0 ? "abc" : "installed", ReadWholeFile(Full("tool.txt"))) << c.sha256;
+        EXPECT_EQ(c.result == 0, WentOn()) << c.sha256;
+    }
+}
+
+TEST_F(UpdateDownloads, AStopDuringADownloadLeavesTheInstalledFileAndEndsTheTask) {
     for (bool byExitFlag : {false, true}) {
         Fresh();
         ServedFile slow{std::string(2 * 1024 * 1024, 'z')};
         slow.delayMsPerChunk = 10;
         m_server.Serve("/files/big.zip", slow);
         ServeList({{"2", m_server.Url("/files/big.zip"), Rel("big.zip"), ""}, After(), Reachable()});
+        WriteWholeFile(Full("big.zip"), "installed");
         TaskPtr task = NewTask();
         task->nState = kTaskRunning;
         std::thread stopper([&] {
             DWORD start = ::GetTickCount();
             WIN32_FILE_ATTRIBUTE_DATA data = {};
             while (::GetTickCount() - start < 20000) {
-                if (::GetFileAttributesExA(Full("big.zip").c_str(), GetFileExInfoStandard, &data) &&
+                if (::GetFileAttributesExA(Full("big.zip.part").c_str(), GetFileExInfoStandard, &data) &&
                     data.nFileSizeLow > 0) {
                     break;
                 }
@@ -297,7 +334,8 @@ TEST_F(UpdateDownloads, AStopDuringADownloadRemovesItsFileAndEndsTheTask) {
         EXPECT_EQ(-1, RunWorker(task)) << (byExitFlag ? "exit flag" : "stop flag");
         stopper.join();
         ExpectNoBox();
-        EXPECT_FALSE(FileExists(Full("big.zip")));
+        EXPECT_EQ("installed", ReadWholeFile(Full("big.zip")));
+        EXPECT_FALSE(FileExists(Full("big.zip.part")));
         EXPECT_FALSE(WentOn());
     }
 }

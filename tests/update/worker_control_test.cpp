@@ -113,7 +113,8 @@ TEST_F(WorkerControl, AStoppedTaskKeepsItsProgressAndLosesItsSpeed) {
     StartWaitingTasks(queue);
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     ASSERT_TRUE(m_window->PumpUntil([&] {
-        return ::GetFileAttributesExA(Full("big.zip").c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow > 0;
+        return ::GetFileAttributesExA(Full("big.zip.part").c_str(), GetFileExInfoStandard, &data) &&
+               data.nFileSizeLow > 0;
     }));
     task->bStop = true;
     ASSERT_TRUE(WaitEnded(task));
@@ -121,6 +122,7 @@ TEST_F(WorkerControl, AStoppedTaskKeepsItsProgressAndLosesItsSpeed) {
     EXPECT_EQ(0.25f, task->fProgress.load());
     EXPECT_EQ(0.0, task->dSpeed.load());
     EXPECT_FALSE(FileExists(Full("big.zip")));
+    EXPECT_FALSE(FileExists(Full("big.zip.part")));
 }
 
 TEST_F(WorkerControl, TheSupervisorClearsAnEarlierStopRequest) {

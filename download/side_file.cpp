@@ -1,0 +1,86 @@
+#include "download/side_file.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "download/download_messages.h"
+#include "download/local_file.h"
+#include "framework/gbk_text.h"
+#include "framework/scoped_handle.h"
+#include "framework/sha256.h"
+#include "framework/trace.h"
+
+namespace {
+
+constexpr DWORD kInfoLimit = 8192;  // far more than a URL, a number and a validator need
+
+std::string InfoPath(const std::string& destination) { return SidePath(destination) + ".info"; }
+
+// The next line of `text` from `*position`, without its end.
+std::string NextLine(const std::string& text, size_t* position) {
+    size_t end = text.find('\n', *position);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(*position, end - *position);
+    *position = end < text.size() ? end + 1 : end;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+}  // namespace
+
+std::string SidePath(const std::string& destination) { return destination + ".part"; }
+
+bool ReadSideInfo(const std::string& destination, SideFileInfo* info) {
+    ScopedKernelHandle file(::CreateFileW(GbkToWide(InfoPath(destination)).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) return false;
+    std::string text(kInfoLimit, '\0');
+    DWORD got = 0;
+    if (!::ReadFile(file.Get(), &text[0], kInfoLimit, &got, nullptr)) return false;
+    text.resize(got);
+    size_t position = 0;
+    info->url = NextLine(text, &position);
+    std::string total = NextLine(text, &position);
+    info->validator = NextLine(text, &position);
+    char* end = nullptr;
+    info->total = std::strtoull(total.c_str(), &end, 10);
+    return !total.empty() && *end == '\0' && !info->url.empty();
+}
+
+bool WriteSideInfo(const std::string& destination, const SideFileInfo& info) {
+    std::string text = info.url + "\r\n" + std::to_string(info.total) + "\r\n" + info.validator + "\r\n";
+    ScopedKernelHandle file(::CreateFileW(GbkToWide(InfoPath(destination)).c_str(), GENERIC_WRITE, 0, nullptr,
+                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file.IsValid() && ::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
+}
+
+void RemoveSideFiles(const std::string& destination) {
+    DeleteLocalFile(SidePath(destination));
+    DeleteLocalFile(InfoPath(destination));
+}
+
+bool ReplaceWithSideFile(const std::string& destination, const std::string& sha256) {
+    const std::wstring side = GbkToWide(SidePath(destination));
+    if (!sha256.empty()) {
+        std::string actual;
+        if (!FileSha256(side, &actual) || !SameSha256(actual, sha256)) {
+            TraceLine("qen: checksum of %s is %s, the list says %s", destination.c_str(), actual.c_str(),
+                      sha256.c_str());
+            RemoveSideFiles(destination);
+            ShowDownloadError(FormatText("校验文件%s失败.", destination.c_str()));
+            return false;
+        }
+    }
+    if (!::MoveFileExW(side.c_str(), GbkToWide(destination).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        // The side file stays whole: the next attempt finds it complete and tries again.
+        ShowDownloadError(FormatText("替换文件%s失败. 错误号:%d.", destination.c_str(),
+                                     static_cast<int>(::GetLastError())));
+        return false;
+    }
+    DeleteLocalFile(InfoPath(destination));
+    return true;
+}

@@ -1,0 +1,27 @@
+#pragma once
+// A download never writes its destination: it fills a side file beside it (the destination's
+// name plus ".part") and, once that is whole and its checksum matches, puts it in the
+// destination's place in one step. A small record beside the side file ("….part.info") keeps
+// what the bytes were fetched against, so only a side file of the server's current file is
+// ever resumed.
+#include <cstdint>
+#include <string>
+
+struct SideFileInfo {
+    std::string url;
+    uint64_t total = 0;     // the file's announced size
+    std::string validator;  // the server's ETag, else its Last-Modified
+};
+
+std::string SidePath(const std::string& destination);
+
+bool ReadSideInfo(const std::string& destination, SideFileInfo* info);
+bool WriteSideInfo(const std::string& destination, const SideFileInfo& info);
+
+// Deletes the side file and its record; missing ones are fine.
+void RemoveSideFiles(const std::string& destination);
+
+// The side file is whole: checks it against `sha256` (when not empty) and moves it onto the
+// destination. A mismatch shows "校验文件%s失败." and deletes the side file. Shows its own
+// errors; false leaves the destination as it was.
+bool ReplaceWithSideFile(const std::string& destination, const std::string& sha256);

@@ -1,0 +1,14 @@
+#pragma once
+// SHA-256 of a file through the platform's hashing (CNG), read in pieces so a package of any
+// size costs one small buffer.
+#include <string>
+
+// True for exactly 64 hexadecimal digits, either case.
+bool IsSha256Text(const std::string& text);
+
+// The file's SHA-256 as 64 lower-case hexadecimal digits; false when the file can't be read
+// or the platform can't hash.
+bool FileSha256(const std::wstring& path, std::string* hex);
+
+// Two digests in text form name the same value (the case of the digits doesn't matter).
+bool SameSha256(const std::string& a, const std::string& b);
