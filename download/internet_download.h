@@ -3,6 +3,7 @@
 // programs, the plain one-pass download for everything else, and the thread that picks one.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "lobby/update_task.h"
@@ -18,10 +19,16 @@ int InternetGetFileShowOnList(const char* szurl, const char* szfileName, std::st
                               UpdateTask* pupdateStruct, const std::string& sha256 = std::string());
 
 // Fetches `szurl` in one pass to a side file that replaces the same kind of local path when
-// the server answered 2xx and the whole body came (and matches `sha256` when given).
-// 0 when the local path holds the new body, -1 on failure or stop.
+// the server answered 2xx and the whole body came (and matches `sha256` when given). A body
+// over `maxBytes` (when not 0) is refused with a message. 0 when the local path holds the
+// new body, -1 on failure or stop.
 int InternetGetFileOnly(const char* szurl, const char* szfileName, std::string* filename, int index,
-                        UpdateTask* pupdateStruct, const std::string& sha256 = std::string());
+                        UpdateTask* pupdateStruct, const std::string& sha256 = std::string(),
+                        uint64_t maxBytes = 0);
+
+// The update URL file, the update list and their signatures are small; an endless one must
+// not fill the disk.
+constexpr uint64_t kUpdateFileMaxBytes = 1024 * 1024;
 
 // What the worker hands to DownloadThread for one download entry; it waits for the thread,
 // so the job outlives it. The task is shared: it lives while the download runs.

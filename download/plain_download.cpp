@@ -1,4 +1,4 @@
-// The plain download: one pass through InternetOpenUrl into a side file, which replaces the
+// The plain download: one GET (redirects followed, time-limited) into a side file, which replaces the
 // local file only when the server said 2xx and the whole body came.
 #include <windows.h>
 #include <wininet.h>
@@ -10,11 +10,13 @@
 #include "download/internet_download.h"
 #include "download/local_file.h"
 #include "download/side_file.h"
+#include "framework/gbk_text.h"
+#include "framework/http_request.h"
 #include "framework/internet_handle.h"
 #include "framework/trace.h"
 
 namespace {
-const char kAcceptHeaders[] = "Accept: */*\r\n\r\n";
+const char kAcceptHeaders[] = "Accept: */*\r\n";
 
 // A partial body is worth nothing here: the side file goes.
 int FailAndDelete(LocalFile& file, const std::string& path) {
@@ -22,10 +24,18 @@ int FailAndDelete(LocalFile& file, const std::string& path) {
     RemoveSideFiles(path);
     return -1;
 }
+int FetchOnce(const char* szurl, const char* szfileName, const std::string& path, UpdateTask& task,
+              const std::string& sha256, uint64_t maxBytes);
+
+int RefuseTooLarge(const char* url, uint64_t maxBytes) {
+    ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n文件超过%llu字节.", url,
+                                 static_cast<unsigned long long>(maxBytes)));
+    return -1;
+}
 }  // namespace
 
 int InternetGetFileOnly(const char* szurl, const char* szfileName, std::string* filename, int index,
-                        UpdateTask* pupdateStruct, const std::string& sha256) {
+                        UpdateTask* pupdateStruct, const std::string& sha256, uint64_t maxBytes) {
     TraceLine("tor1:InternetGetFileOnly   szurl =%s, szfileName=%s,filename =%s,index =%d", szurl,
               szfileName ? szfileName : "", filename ? filename->c_str() : "", index);
     if (pupdateStruct == nullptr) {
@@ -35,7 +45,15 @@ int InternetGetFileOnly(const char* szurl, const char* szfileName, std::string* 
     std::string path;
     if (!PrepareLocalPath(szfileName, &path)) return -1;
     if (filename != nullptr) *filename = path;
+    int result = FetchOnce(szurl, szfileName, path, *pupdateStruct, sha256, maxBytes);
+    // The temporary file an update file was to land in is of no use after a failure.
+    if (result != 0 && szfileName == nullptr) ::DeleteFileW(GbkToWide(path).c_str());
+    return result;
+}
 
+namespace {
+int FetchOnce(const char* szurl, const char* szfileName, const std::string& path, UpdateTask& task,
+              const std::string& sha256, uint64_t maxBytes) {
     DWORD flags = 0;
     InternetGetConnectedState(&flags, 0);
     TraceLine("qen: int InternetGetFileOnly(...)---InternetGetConnectedState(..)");
@@ -54,18 +72,30 @@ int InternetGetFileOnly(const char* szurl, const char* szfileName, std::string* 
     TraceLine("qen: int InternetGetFileOnly(...)---InternetOpen(..)");
     TraceLine("qen: szurl = %s", szurl);
 
-    ScopedInternetHandle url(InternetOpenUrlA(session.Get(), szurl, kAcceptHeaders, sizeof kAcceptHeaders - 1,
-                                              INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                                  INTERNET_FLAG_PRAGMA_NOCACHE,
-                                              0));
-    if (!url.IsValid()) {
-        DWORD error = GetLastError();
+    HttpRequestSpec spec;
+    spec.headers = kAcceptHeaders;
+    spec.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+    HttpRequest sent;
+    DWORD openError = 0;
+    SendOutcome outcome = SendHttpRequest(
+        session.Get(), szurl, spec, [&task] { return StopRequested(task); }, &sent, &openError);
+    if (outcome != SendOutcome::Sent) {
         session.Close();
-        ShowOpenUrlError(error, szurl);
+        if (outcome == SendOutcome::TooManyRedirects) {
+            ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n重定向次数过多.", szurl));
+        } else if (outcome == SendOutcome::BadUrl) {
+            ShowOpenUrlError(ERROR_INTERNET_INVALID_URL, szurl);
+        } else if (outcome == SendOutcome::Failed && IsCertificateError(openError)) {
+            ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n服务器证书不可信. 错误号:%d.", szurl,
+                                         static_cast<int>(openError)));
+        } else if (outcome == SendOutcome::Failed) {
+            ShowOpenUrlError(openError, szurl);
+        }
         return -1;
     }
+    HINTERNET url = sent.request.Get();
     TraceLine("qen: int InternetGetFileOnly(...)---InternetOpenUrl(..)");
-    int status = QueryStatusCode(url.Get());
+    int status = QueryStatusCode(url);
     if (szfileName != nullptr && (status < 200 || status > 299)) {
         // An error page never replaces an installed file. The update files (temporary files)
         // take any body: their reader tells a missing or broken list with its own messages.
@@ -73,7 +103,8 @@ int InternetGetFileOnly(const char* szurl, const char* szfileName, std::string* 
         return -1;
     }
     uint64_t announced = 0;
-    bool lengthKnown = QueryContentLength(url.Get(), &announced);
+    bool lengthKnown = QueryContentLength(url, &announced);
+    if (maxBytes != 0 && lengthKnown && announced > maxBytes) return RefuseTooLarge(szurl, maxBytes);
 
     LocalFile file;
     if (!file.OpenAt(SidePath(path), 0)) return -1;
@@ -82,9 +113,9 @@ int InternetGetFileOnly(const char* szurl, const char* szfileName, std::string* 
     BodyReader reader;
     uint64_t written = 0;
     for (;;) {
-        if (StopRequested(*pupdateStruct)) return FailAndDelete(file, path);
+        if (StopRequested(task)) return FailAndDelete(file, path);
         DWORD got = 0;
-        if (!reader.Read(url.Get(), &got)) {
+        if (!reader.Read(url, &got)) {
             DWORD error = GetLastError();
             FailAndDelete(file, path);
             ShowNetworkUnstable(error);
@@ -110,5 +141,10 @@ int InternetGetFileOnly(const char* szurl, const char* szfileName, std::string* 
             return -1;
         }
         written += got;
+        if (maxBytes != 0 && written > maxBytes) {
+            FailAndDelete(file, path);
+            return RefuseTooLarge(szurl, maxBytes);
+        }
     }
 }
+}  // namespace

@@ -14,9 +14,9 @@
 #include "download/internet_download.h"
 #include "download/local_file.h"
 #include "download/side_file.h"
+#include "framework/http_request.h"
 #include "framework/internet_handle.h"
 #include "framework/trace.h"
-#include "framework/url_parts.h"
 #include "tasklist/mavrin_list.h"
 
 namespace {
@@ -42,6 +42,8 @@ public:
 
 private:
     Pass OneConnection(DWORD connectionFlags, DWORD* readError);
+    bool Send(HINTERNET session, const std::string& url, const HttpRequestSpec& spec, HttpRequest* sent,
+              DWORD* readError, Pass* refused);
     uint64_t ResumeOffset();
     void RecordSideFile();
     Pass ReceiveBody(HINTERNET request, LocalFile& file, uint64_t offset, DWORD* readError);
@@ -94,53 +96,68 @@ Pass ResumableDownload::OneConnection(DWORD connectionFlags, DWORD* readError) {
         ShowDownloadError(FormatText("InternetOpen错误. %d.", static_cast<int>(GetLastError())));
         return Pass::Failed;
     }
-    UrlParts parts;
-    ScopedInternetHandle connection;
-    if (CrackUrl(m_url, &parts)) {
-        connection.Reset(InternetConnectA(session.Get(), parts.host.c_str(), parts.port, "", "",
-                                          INTERNET_SERVICE_HTTP, 0, 1));
-    }
-    if (!connection.IsValid()) {
-        ShowDownloadError("InternetOpen错误");
-        return Pass::Failed;
-    }
-
+    HttpRequest sizeRequest;
     {
         // HEAD, not GET: WinINet drains an unread body when the handle closes, so a GET
         // would fetch the whole package once more just to learn its size.
-        ScopedInternetHandle sizeRequest(
-            HttpOpenRequestA(connection.Get(), "HEAD", parts.path.c_str(), nullptr, "", nullptr, 0, 0));
-        if (!sizeRequest.IsValid()) return Pass::Failed;
-        HttpSendRequestA(sizeRequest.Get(), nullptr, 0, nullptr, 0);
+        HttpRequestSpec spec;
+        spec.verb = "HEAD";
+        spec.flags = 0;
+        Pass refused = Pass::Complete;
+        if (!Send(session.Get(), m_url, spec, &sizeRequest, readError, &refused)) return refused;
         // An error page's length is not the package's size.
-        int sizeStatus = QueryStatusCode(sizeRequest.Get());
+        int sizeStatus = sizeRequest.status;
         m_total = 0;
         m_validator.clear();
         if (sizeStatus >= 200 && sizeStatus < 300) {
-            QueryContentLength(sizeRequest.Get(), &m_total);
-            m_validator = QueryValidator(sizeRequest.Get());
+            QueryContentLength(sizeRequest.request.Get(), &m_total);
+            m_validator = QueryValidator(sizeRequest.request.Get());
         }
+        sizeRequest.request.Close();
+        sizeRequest.connection.Close();
     }
 
     for (;;) {
         LocalFile file;
         const uint64_t offset = ResumeOffset();
         if (!file.OpenAt(m_side, offset)) return Pass::Failed;
-        ScopedInternetHandle dataRequest(HttpOpenRequestA(connection.Get(), "GET", parts.path.c_str(), "HTTP/1.0",
-                                                          nullptr, nullptr, INTERNET_FLAG_NO_CACHE_WRITE, 2));
-        if (!dataRequest.IsValid()) return Pass::Failed;
-        std::string headers = FormatText("Range:bytes=%llu-\r\n", static_cast<unsigned long long>(offset));
+        HttpRequestSpec spec;
+        spec.version = "HTTP/1.0";
+        spec.flags = INTERNET_FLAG_NO_CACHE_WRITE;
+        spec.headers = FormatText("Range:bytes=%llu-\r\n", static_cast<unsigned long long>(offset));
         // Only the same version of the file may continue the side file; any other comes whole.
-        if (offset > 0 && !m_validator.empty()) headers += "If-Range: " + m_validator + "\r\n";
-        HttpAddRequestHeadersA(dataRequest.Get(), headers.c_str(), static_cast<DWORD>(-1),
-                               HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
-        if (!HttpSendRequestA(dataRequest.Get(), nullptr, 0, nullptr, 0)) {
-            *readError = GetLastError();
-            return Pass::ReadFailed;
-        }
-        Pass pass = ReceiveBody(dataRequest.Get(), file, offset, readError);
+        if (offset > 0 && !m_validator.empty()) spec.headers += "If-Range: " + m_validator + "\r\n";
+        // The size request found where redirects lead: ask there.
+        HttpRequest dataRequest;
+        Pass refused = Pass::Complete;
+        if (!Send(session.Get(), sizeRequest.url, spec, &dataRequest, readError, &refused)) return refused;
+        Pass pass = ReceiveBody(dataRequest.request.Get(), file, offset, readError);
         if (pass != Pass::Again) return pass;
     }
+}
+
+// Sends one request (redirects followed). A server that can't be reached or stays silent is
+// a failed read, tried again; a URL that can't be fetched at all, a redirect loop and an
+// untrusted certificate end the download with a message.
+bool ResumableDownload::Send(HINTERNET session, const std::string& url, const HttpRequestSpec& spec,
+                             HttpRequest* sent, DWORD* readError, Pass* refused) {
+    DWORD error = 0;
+    SendOutcome outcome = SendHttpRequest(session, url, spec, [this] { return StopRequested(m_task); }, sent, &error);
+    if (outcome == SendOutcome::Sent) return true;
+    *refused = Pass::Failed;
+    if (outcome == SendOutcome::Stopped) return false;
+    if (outcome == SendOutcome::TooManyRedirects) {
+        ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n重定向次数过多.", m_url));
+    } else if (outcome == SendOutcome::BadUrl) {
+        ShowDownloadError("InternetOpen错误");
+    } else if (IsCertificateError(error)) {
+        ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n服务器证书不可信. 错误号:%d.", m_url,
+                                     static_cast<int>(error)));
+    } else {
+        *readError = error;
+        *refused = Pass::ReadFailed;
+    }
+    return false;
 }
 
 // Where the side file continues: its size when it was fetched against this very file (URL,

@@ -80,6 +80,23 @@ DWORD HttpStallLimitMs() { return g_stallLimitMs; }
 
 void SetHttpStallLimitMs(DWORD ms) { g_stallLimitMs = ms == 0 ? kDefaultStallLimitMs : ms; }
 
+bool IsCertificateError(DWORD error) {
+    switch (error) {
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+        return true;
+    default:
+        return false;
+    }
+}
+
 int RequestStatusCode(HINTERNET request) {
     std::string text = ResponseHeader(request, HTTP_QUERY_STATUS_CODE);
     if (text.empty() || text.size() > 3) return 0;

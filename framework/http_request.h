@@ -45,5 +45,8 @@ struct HttpRequestSpec {
 SendOutcome SendHttpRequest(HINTERNET session, const std::string& url, const HttpRequestSpec& spec,
                             const std::function<bool()>& stop, HttpRequest* out, DWORD* error);
 
+// The server's certificate was refused (untrusted, expired, for another name, ...).
+bool IsCertificateError(DWORD error);
+
 // The status code of a sent request, 0 when there is none.
 int RequestStatusCode(HINTERNET request);

@@ -12,6 +12,7 @@
 #include "framework/trace.h"
 #include "update/engine_messages.h"
 #include "update/small_file.h"
+#include "update/update_files.h"
 
 namespace {
 constexpr size_t kCoordinateBytes = 32;
@@ -109,7 +110,7 @@ bool CheckUpdateFileSignature(UpdateTask* task, const PublisherKey& key, const s
                               const std::string& filePath) {
     std::string sigUrl = url + ".sig";
     std::string sigPath;
-    int fetched = InternetGetFileOnly(sigUrl.c_str(), nullptr, &sigPath, -1, task);
+    int fetched = FetchUpdateFile(sigUrl, task, &sigPath);
     std::string signature;
     bool read = fetched == 0 && ReadSmallFile(sigPath, kSignatureFileLimit, &signature);
     if (!sigPath.empty()) ::DeleteFileW(GbkToWide(sigPath).c_str());

@@ -7,6 +7,7 @@
 #include "app/process_values.h"
 #include "download/download_messages.h"
 #include "download/internet_download.h"
+#include "framework/gbk_text.h"
 #include "framework/internet_session.h"
 #include "framework/sha256.h"
 #include "update/engine_messages.h"
@@ -67,19 +68,21 @@ bool ReadUpdateURLFile(UpdateTask* task, std::string* listPath, std::string* lis
         return false;
     }
     std::string urlFile;
-    if (InternetGetFileOnly(url.c_str(), nullptr, &urlFile, -1, task) == -1) return false;
+    if (FetchUpdateFile(url, task, &urlFile) == -1) return false;
     if (signedOnly && !CheckUpdateFileSignature(task, key, url, urlFile)) return false;
     g_ofsOutput << url << std::endl;
 
     std::string value = ReadIniString(urlFile, "config", FieldText(task->szConfigKey), kConfigValueCapacity);
     if (value.empty()) value = ReadIniString(urlFile, "config", "other", kConfigValueCapacity);
+    DeleteUpdateFile(urlFile);
     if (value.empty()) {
         ShowEngineNotice(FormatText("更新URL(%s)文件内other项配置错误.", url.c_str()));
         return false;
     }
     std::string fetched;
-    if (InternetGetFileOnly(value.c_str(), nullptr, &fetched, -1, task) == -1) return false;
+    if (FetchUpdateFile(value, task, &fetched) == -1) return false;
     if (!IsUrlReachable(value)) {
+        DeleteUpdateFile(fetched);
         ShowEngineNotice(FormatText("更新URL(%s)文件不存在.", value.c_str()));
         return false;
     }
@@ -87,6 +90,14 @@ bool ReadUpdateURLFile(UpdateTask* task, std::string* listPath, std::string* lis
     *listPath = fetched;
     *listUrl = value;
     return true;
+}
+
+int FetchUpdateFile(const std::string& url, UpdateTask* task, std::string* path) {
+    return InternetGetFileOnly(url.c_str(), nullptr, path, -1, task, std::string(), kUpdateFileMaxBytes);
+}
+
+void DeleteUpdateFile(const std::string& path) {
+    if (!path.empty()) ::DeleteFileW(GbkToWide(path).c_str());
 }
 
 bool CheckUpdateList(UpdateTask& task, const std::string& listPath, const std::string& listUrl) {

@@ -24,10 +24,16 @@ UpdateListEntry ReadListEntry(const std::string& listPath, int index);
 // The URL can be opened and does not answer 404.
 bool IsUrlReachable(const std::string& url);
 
-// Fetches the update URL file and then the update list it names (both to temporary files).
-// With a publisher key installed each is used only when its signature verifies; with a
+// Fetches the update URL file and then the update list it names (both to temporary files;
+// the URL file is deleted once read, the list is the caller's on success). With a publisher key installed each is used only when its signature verifies; with a
 // malformed key nothing is fetched. Shows its own messages; false ends the task.
 bool ReadUpdateURLFile(UpdateTask* task, std::string* listPath, std::string* listUrl);
+
+// Fetches an update file (or its signature) to a new temporary file, refusing one over
+// kUpdateFileMaxBytes; 0 or -1 as the plain download. A failed fetch leaves no file.
+int FetchUpdateFile(const std::string& url, UpdateTask* task, std::string* path);
+// Deletes a fetched update file once it is no longer needed.
+void DeleteUpdateFile(const std::string& path);
 
 // Checks every entry up to the end marker and that the last entry's source is reachable;
 // with a publisher key installed every download entry must carry its sha256. Shows its own

@@ -8,6 +8,7 @@
 #include "download/internet_download.h"
 #include "download/local_file.h"
 #include "download/side_file.h"
+#include "framework/http_request.h"
 #include "framework/sha256.h"
 #include "tests/download/download_fixture.h"
 #include "tests/support/child_process.h"
@@ -280,6 +281,33 @@ TEST_F(ResumableDownload, DroppedConnectionsResumeAndTheBoxComesOnceOnTheFourthF
     EXPECT_EQ(1, CountBoxes(kUnstableText));
     EXPECT_EQ(1u, Boxes().size());
     EXPECT_GE(DataRequests().size(), 6u);
+}
+
+// A body that stops coming while the connection stays open is a failed read once the stall
+// limit passes, resumed like a dropped one; redirects that go round end the download.
+TEST_F(ResumableDownload, AStalledBodyIsResumedAndARedirectLoopEnds) {
+    std::string body = MakeBody(300000, 12);
+    ServedFile file = Versioned(body);
+    file.cutAfter = {100000};
+    file.cutWithStall = true;
+    m_server.Serve(kPackage, file);
+    SetHttpStallLimitMs(1000);
+    TaskPtr task = NewTask();
+    EXPECT_EQ(0, Download(task.get()));
+    SetHttpStallLimitMs(0);
+    EXPECT_EQ(body, ReadWholeFile(LocalPath(kLocalName)));
+    EXPECT_EQ(2u, DataRequests().size());
+    EXPECT_EQ(0u, Boxes().size());
+
+    ServedFile loop{"moved"};
+    loop.fixedStatus = 302;
+    loop.extraHeaders = std::string("Location: ") + kPackage + "\r\n";
+    m_server.Serve(kPackage, loop);
+    m_server.ClearRequests();
+    EXPECT_EQ(-1, Download(task.get(), "loop.zip"));
+    EXPECT_EQ(static_cast<size_t>(kMaxRedirects + 1), m_server.Requests().size());
+    EXPECT_EQ(1, CountBoxes("下载文件出错.\n网址:" + m_server.Url(kPackage) + ".\n重定向次数过多."));
+    EXPECT_FALSE(FileExists(LocalPath("loop.zip")));
 }
 
 TEST_F(ResumableDownload, CutAtFiftyOffsetsAlwaysEndsByteIdentical) {

@@ -222,6 +222,7 @@ struct TestHttpServer::Reply {
     bool cut = false;                           // send only cutAt body bytes, then close
     uint64_t cutAt = 0;
     bool cutWithReset = false;
+    bool cutWithStall = false;
     bool closeAfter = false;
 };
 
@@ -347,6 +348,10 @@ void TestHttpServer::ServeConnection(SOCKET socket) {
             if (clientGone) ++m_clientAborts;
             return;
         }
+        if (reply.cut && reply.cutWithStall) {
+            WaitForSingleObject(m_stop.Get(), INFINITE);
+            return;
+        }
         if (reply.cut && reply.cutWithReset) {
             linger abortive = {1, 0};
             setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
@@ -443,6 +448,7 @@ TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keep
             reply.cut = true;
             reply.cutAt = script->second.cuts.front();
             reply.cutWithReset = script->second.file->cutWithReset;
+            reply.cutWithStall = script->second.file->cutWithStall;
             script->second.cuts.pop_front();
         }
     }

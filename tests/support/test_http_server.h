@@ -43,6 +43,7 @@ struct ServedFile {
     // responses are whole.
     std::vector<uint64_t> cutAfter;
     bool cutWithReset = false;     // close a cut connection abortively (RST) instead of gracefully
+    bool cutWithStall = false;     // keep a cut connection open and silent until the server stops
     int delayMsPerChunk = 0;       // slow body: sleep this long before each 16 KiB chunk
     // Pause between the headers and the body. WinINet (Wine's at least) reads off the rest of
     // a body when a request handle is closed early, for as long as bytes keep arriving: a

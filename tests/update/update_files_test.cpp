@@ -126,6 +126,30 @@ TEST_F(UpdateUrlFile, SilentServersAndRedirectLoopsAreUnreachable) {
     EXPECT_TRUE(IsUrlReachable(m_server.Url("/hop")));
 }
 
+// An update URL file that never ends is cut off at 1 MiB, and no temporary file stays.
+TEST_F(UpdateUrlFile, AnEndlessUrlFileIsRefusedAndLeavesNoTemporaryFile) {
+    auto temporaryFiles = [] {
+        wchar_t folder[MAX_PATH + 1] = {};
+        ::GetTempPathW(MAX_PATH, folder);
+        int count = 0;
+        WIN32_FIND_DATAW found;
+        HANDLE search = ::FindFirstFileW((std::wstring(folder) + L"kvw*.tmp").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return count;
+        do ++count; while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+        return count;
+    };
+    const int before = temporaryFiles();
+    ServedFile endless;
+    endless.patternSize = 64ull << 20;
+    endless.sendContentLength = false;
+    m_server.Serve(kUrlFile, endless);
+    std::string listUrl;
+    EXPECT_FALSE(Read("main", &listUrl));
+    ExpectOnlyBox("下载文件出错.\n网址:" + UrlFileUrl() + ".\n文件超过1048576字节.", "错误", kErrorBox);
+    EXPECT_EQ(before, temporaryFiles());
+}
+
 // The check pass as part of the whole task: a refused list runs none of its entries.
 class UpdateListCheck : public EngineTest {
 protected:
