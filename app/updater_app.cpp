@@ -8,10 +8,16 @@
 #include "app/updater_dlg.h"
 #include "framework/gbk_text.h"
 #include "framework/message_box.h"
+#include "framework/trace.h"
+#include "update/worker_control.h"
 
 CUpDateApp theApp;
 
 namespace {
+// After the window is gone, how long the workers get to see their stop flags and end. The
+// process ends within 3 s of the close either way.
+constexpr DWORD kWorkerGraceMs = 2000;
+
 std::string LoadResourceText(UINT id) {
     const wchar_t* text = nullptr;
     int length = ::LoadStringW(::GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
@@ -38,5 +44,11 @@ BOOL CUpDateApp::InitInstance() {
     m_pMainWnd = &dlg;
     dlg.DoModal();
     m_pMainWnd = nullptr;
+    if (!WaitForWorkers(kWorkerGraceMs)) {
+        // A worker still runs (a box, a transfer that does not return): it ends with the
+        // process here, before the dialog and its task list are destroyed under it.
+        TraceLine("qen: workers still running at exit, ending the process");
+        ::ExitProcess(0);
+    }
     return FALSE;
 }
