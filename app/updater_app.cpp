@@ -14,9 +14,9 @@
 CUpDateApp theApp;
 
 namespace {
-// After the window is gone, how long the workers get to see their stop flags and end. The
-// process ends within 3 s of the close either way.
-constexpr DWORD kWorkerGraceMs = 2000;
+// From the close on, how long the workers get to see their stop flags and end; the process
+// ends within 3 s of the close either way.
+constexpr DWORD kCloseBudgetMs = 2300;
 
 std::string LoadResourceText(UINT id) {
     const wchar_t* text = nullptr;
@@ -44,7 +44,8 @@ BOOL CUpDateApp::InitInstance() {
     m_pMainWnd = &dlg;
     dlg.DoModal();
     m_pMainWnd = nullptr;
-    if (!WaitForWorkers(kWorkerGraceMs)) {
+    const DWORD spent = dlg.ClosedAt() != 0 ? ::GetTickCount() - dlg.ClosedAt() : 0;
+    if (!WaitForWorkers(spent < kCloseBudgetMs ? kCloseBudgetMs - spent : 0)) {
         // A worker still runs (a box, a transfer that does not return): it ends with the
         // process here, before the dialog and its task list are destroyed under it.
         TraceLine("qen: workers still running at exit, ending the process");

@@ -208,10 +208,13 @@ void CUpDateDlg::OnOkCommand() {
 }
 
 void CUpDateDlg::OnOK() {
+    m_dwClosedAt = ::GetTickCount();
+    // Out of sight first; what follows may take a moment.
+    ShowWindow(SW_HIDE);
     StopEverything();
     KillTimer(kTimerAutoClose);
     KillTimer(kTimerEnterFirstGame);
-    CDialog::OnOK();  // out of sight at once
+    CDialog::OnOK();  // ends the modal loop
 }
 
 void CUpDateDlg::CtrlStartUpdate() {
