@@ -206,10 +206,8 @@ TEST_F(UpdaterRunsTasksToTheEnd, AFailedTaskNeitherStopsTheQueueNorEntersItsGame
     ASSERT_TRUE(m_session.Program().WaitForExit(10000));
     long long ended = MsSince(yes);
     std::printf("close during a download: window gone after %lld ms, process ended after %lld ms\n", hidden, ended);
-    // Generous: Wine without a window manager holds the first window change after a message
-    // box for 2 s, and the end of a process for about as long.
-    EXPECT_LE(hidden, 3000);
-    EXPECT_LE(ended, 5000);
+    EXPECT_LE(hidden, 1000);
+    EXPECT_LE(ended, 3000);
     EXPECT_EQ(0u, m_session.Program().ExitCode());
 }
 
