@@ -7,6 +7,11 @@
 #include "framework/message_box.h"
 #include "framework/trace.h"
 
+namespace {
+// What a row shows in its bar cell and size cell: a failed task says so instead of a bar.
+int RowPhase(const UpdateTask& task) { return task.nState == kTaskFailed ? kRowPhaseFailed : task.cPhase.load(); }
+}  // namespace
+
 LRESULT CUpDateDlg::OnMyMessage(WPARAM code, LPARAM lParam) {
     CSingleLock lock(m_csList);
     switch (code) {
@@ -52,16 +57,13 @@ void CUpDateDlg::OnTaskEnded(const TaskPtr& task) {
         // The lobby learns of every end, also of a task whose row is already gone.
         SendRecord(m_socket.GetSocket(), MakeTaskEndedReport(*task));
         TraceLine("tor: task ended, game %d", task->nGameID);
-        if (task->nIndex >= 0) m_listTasks.ShowEnterButton(task->nIndex);
+        // Only a finished game can be entered; a failed row says why instead.
+        if (task->nIndex >= 0 && task->nState == kTaskFinished) m_listTasks.ShowEnterButton(task->nIndex);
     }
-    size_t finished = 0;
-    for (const TaskPtr& queued : m_vecTasks) {
-        if (queued && queued->nIndex >= 0 && queued->fProgress >= 1.0f) {
-            ++finished;
-            FlashCaption(FLASHW_ALL | FLASHW_TIMERNOFG, 30, 0);
-        }
-    }
-    if (!m_vecTasks.empty() && finished == m_vecTasks.size()) {
+    const size_t finished = CountFinished(m_vecTasks);
+    for (size_t i = 0; i < finished; ++i) FlashCaption(FLASHW_ALL | FLASHW_TIMERNOFG, 30, 0);
+    // A failed row keeps the dialog open: the user cancels it or closes the program.
+    if (AllFinished(m_vecTasks)) {
         if (m_vecTasks.size() == 1) {
             PostMessage(WM_MY_MESSAGE_1, kCodeEnterGame, 0);
             SetTimer(kTimerAutoClose, kAutoCloseMs);
@@ -80,6 +82,7 @@ void CUpDateDlg::OnFinalProgress(const TaskPtr& task) {
     if (task->fProgress >= 1.0f && task->dSpeed != 0.0) task->dSpeed = 0.0;
     int row = task->nIndex;
     if (row < 0) return;  // removed meanwhile: its row belongs to another task now
+    m_listTasks.SetItemPhase(row, RowPhase(*task));
     m_listTasks.SetItemProgress(row, task->fProgress);
     m_listTasks.SetItemSpeed(row, static_cast<float>(task->dSpeed));
 }
@@ -112,7 +115,8 @@ void CUpDateDlg::OnRemoveTask(const TaskPtr& task) {
         int row = task->nIndex;
         m_listTasks.DeleteItem(row);
         m_listTasks.HideCancelButton(row);
-        m_listTasks.HideEnterButton(row);
+        // The rows below move up with their tasks, and so does each one's enter-game button.
+        m_listTasks.MoveEnterButtonsUp(row);
         ::InvalidateRect(m_listTasks.GetSafeHwnd(), nullptr, TRUE);
         TaskPtr removed = RemoveTaskAtRow(m_vecTasks, row);
         // It may live on with its supervisor; it names no row any more.
@@ -138,7 +142,7 @@ void CUpDateDlg::RefreshRows() {
         if (!task || task->nIndex < 0) continue;
         try {
             int row = task->nIndex;
-            m_listTasks.SetItemPhase(row, task->cPhase);
+            m_listTasks.SetItemPhase(row, RowPhase(*task));
             m_listTasks.SetItemProgress(row, task->fProgress);
             m_listTasks.SetItemSpeed(row, static_cast<float>(task->dSpeed));
         } catch (...) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/dialog_layout.h"
+#include "app/dialog_messages.h"
 #include "app/updater_dlg.h"
 #include "download/download_messages.h"
 #include "framework/message_box.h"
@@ -51,6 +52,9 @@ void CUpDateDlg::OnLobbyRecord(const sUpdateStruct& record) {
         BringToFront();
         return;
     }
+    // Not everything is done any more: a pending automatic entry and close wait for this task.
+    KillTimer(kTimerAutoClose);
+    KillTimer(kTimerEnterFirstGame);
     TaskPtr task = CreateTask(record, this, static_cast<int32_t>(m_vecTasks.size()));
     m_vecTasks.push_back(task);
     m_listTasks.InsertItem(task->nIndex, name);

@@ -8,12 +8,18 @@
 #include "app/updater_dlg.h"
 #include "framework/gbk_text.h"
 #include "framework/message_box.h"
+#include "framework/trace.h"
 #include "update/publisher_key.h"
 #include "update/update_paths.h"
+#include "update/worker_control.h"
 
 CUpDateApp theApp;
 
 namespace {
+// From the close on, how long the workers get to see their stop flags and end; the process
+// ends within 3 s of the close either way.
+constexpr DWORD kCloseBudgetMs = 2300;
+
 std::string LoadResourceText(UINT id) {
     const wchar_t* text = nullptr;
     int length = ::LoadStringW(::GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
@@ -42,5 +48,12 @@ BOOL CUpDateApp::InitInstance() {
     m_pMainWnd = &dlg;
     dlg.DoModal();
     m_pMainWnd = nullptr;
+    const DWORD spent = dlg.ClosedAt() != 0 ? ::GetTickCount() - dlg.ClosedAt() : 0;
+    if (!WaitForWorkers(spent < kCloseBudgetMs ? kCloseBudgetMs - spent : 0)) {
+        // A worker still runs (a box, a transfer that does not return): it ends with the
+        // process here, before the dialog and its task list are destroyed under it.
+        TraceLine("qen: workers still running at exit, ending the process");
+        ::ExitProcess(0);
+    }
     return FALSE;
 }

@@ -20,8 +20,18 @@ const char kLobbyGameName[] = "游戏大厅";
 const char kAppTitle[] = "updater";
 
 namespace {
-constexpr DWORD kWorkerGraceMs = 3000;
+// A box that a worker or the intake shows, owned by the dialog, on a thread of its own.
+BOOL CALLBACK DismissOwnedBox(HWND window, LPARAM owner) {
+    DWORD process = 0;
+    const DWORD thread = ::GetWindowThreadProcessId(window, &process);
+    if (process == ::GetCurrentProcessId() && thread != ::GetCurrentThreadId() &&
+        ::GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(owner)) {
+        // Answered as Escape would: its thread goes on to its next stop check.
+        ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    }
+    return TRUE;
 }
+}  // namespace
 
 CUpDateDlg::CUpDateDlg(CWnd* parent) : CDialog(IDD, parent) {
     m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
@@ -36,9 +46,9 @@ void CUpDateDlg::StopEverything() {
     g_bExit = true;
     m_socket.Shutdown();
     StopAndReleaseAll(m_vecTasks);
-    // Workers see the flags at their next check; give them a moment to end cleanly. The
-    // tasks they hold live on with them in any case.
-    WaitForWorkers(kWorkerGraceMs);
+    // Nothing waits here: the UI thread never sleeps with the window on screen, and a worker
+    // may be waiting for it. The application waits once the window is gone.
+    if (m_hWnd != nullptr) ::EnumWindows(DismissOwnedBox, reinterpret_cast<LPARAM>(m_hWnd));
 }
 
 void CUpDateDlg::DoDataExchange() {
@@ -198,8 +208,13 @@ void CUpDateDlg::OnOkCommand() {
 }
 
 void CUpDateDlg::OnOK() {
+    m_dwClosedAt = ::GetTickCount();
+    // Out of sight first; what follows may take a moment.
+    ShowWindow(SW_HIDE);
     StopEverything();
-    CDialog::OnOK();
+    KillTimer(kTimerAutoClose);
+    KillTimer(kTimerEnterFirstGame);
+    CDialog::OnOK();  // ends the modal loop
 }
 
 void CUpDateDlg::CtrlStartUpdate() {

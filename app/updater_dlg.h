@@ -25,6 +25,9 @@ public:
     // The one close-all path: stops every task and the lobby link, ends the modal loop.
     void OnOK() override;
 
+    // When the close began (GetTickCount), 0 while the dialog runs.
+    DWORD ClosedAt() const { return m_dwClosedAt; }
+
     // Receive thread: hands the record to the UI thread, where the intake runs.
     void OnReceive(const char* data, int length) override;
     void OnPipeData(const char*, int) override {}
@@ -88,6 +91,7 @@ private:
     RECT m_rcRight = {};
     RECT m_rcList = {};
     bool m_bNarrowColumn = false;
+    DWORD m_dwClosedAt = 0;
     CMavrinDlg m_listTasks;
     CTransparentStatic m_text1004;
     KvButton m_btnClose;

@@ -31,6 +31,18 @@ TaskPtr FindNextWaiting(const TaskQueue& queue) {
     return nullptr;
 }
 
+size_t CountFinished(const TaskQueue& queue) {
+    size_t finished = 0;
+    for (const TaskPtr& task : queue) {
+        if (task && task->nIndex >= 0 && task->nState == kTaskFinished) ++finished;
+    }
+    return finished;
+}
+
+bool AllFinished(const TaskQueue& queue) {
+    return !queue.empty() && CountFinished(queue) == queue.size();
+}
+
 TaskPtr RemoveTaskAtRow(TaskQueue& queue, int32_t nIndex) {
     for (auto it = queue.begin(); it != queue.end(); ++it) {
         if (!*it || (*it)->nIndex != nIndex) continue;

@@ -19,6 +19,13 @@ bool CheckDownloading(const TaskQueue& queue, const sUpdateStruct& request);
 // The first present task, not asked to stop, still waiting; null when there is none.
 TaskPtr FindNextWaiting(const TaskQueue& queue);
 
+// Tasks with a row whose worker ran its list to the end; a failed or stopped task never counts.
+size_t CountFinished(const TaskQueue& queue);
+
+// The queue holds tasks and every one of them has finished: only then is a game entered by
+// itself.
+bool AllFinished(const TaskQueue& queue);
+
 // Takes the first present task whose row is `nIndex` out of the queue: sets its stop flag,
 // closes the gap and moves every later task up one row. Returns the task, or null.
 TaskPtr RemoveTaskAtRow(TaskQueue& queue, int32_t nIndex);

@@ -42,6 +42,10 @@ void CMavrinDlg::DrawPhaseText(HDC dc, int row, int phase, const RECT& cell) {
 
 void CMavrinDlg::DrawProgressCell(HDC dc, int row, int phase, const RECT& cell) {
     const int percent = m_mapPercent[row];
+    if (phase == kRowPhaseFailed) {
+        DrawGbk(dc, kFailedRowText, cell, kCentred);
+        return;
+    }
     CImage* fill = nullptr;
     if (phase == 0)
         fill = &m_imgFillDownload;

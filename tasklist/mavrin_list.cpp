@@ -10,7 +10,8 @@
 #include "tasklist/row_format.h"
 
 namespace {
-constexpr UINT kCrossThreadWaitMs = 5000;
+// A size from a download thread: wParam the row, lParam the size in KB.
+constexpr UINT kSetSizeMessage = WM_APP + 1;
 // Reflected owner-draw messages, as a parent that reflects them sends them back to the list.
 constexpr UINT kReflectBase = WM_USER + 0x1C00;
 // Clicks this close to an enter-game button count as clicks on it: the button is small.
@@ -92,14 +93,7 @@ void CMavrinDlg::SetRowHeight(int height) {
 
 void CMavrinDlg::SetItemSize(int row, int kb) {
     if (m_hWnd == nullptr) return;
-    std::wstring text = GbkToWide(SizeText(kb));
-    LVITEMW item = {};
-    item.iSubItem = kColumnSize;
-    item.pszText = &text[0];
-    // Bounded, so a download never hangs on a UI thread that is itself waiting.
-    DWORD_PTR result = 0;
-    ::SendMessageTimeoutW(m_hWnd, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item),
-                          SMTO_NORMAL, kCrossThreadWaitMs, &result);
+    ::PostMessageW(m_hWnd, kSetSizeMessage, static_cast<WPARAM>(row), static_cast<LPARAM>(kb));
 }
 
 void CMavrinDlg::SetItemSpeed(int row, float kbPerSecond) {
@@ -144,6 +138,17 @@ void CMavrinDlg::ShowEnterButton(int row) { ShowButton(m_mapEnterButtons, row, S
 void CMavrinDlg::HideEnterButton(int row) { ShowButton(m_mapEnterButtons, row, SW_HIDE); }
 
 void CMavrinDlg::HideCancelButton(int row) { ShowButton(m_mapCancelButtons, row, SW_HIDE); }
+
+void CMavrinDlg::MoveEnterButtonsUp(int row) {
+    for (auto it = m_mapEnterButtons.lower_bound(row); it != m_mapEnterButtons.end(); ++it) {
+        if (!it->second) continue;
+        // The window's own flag: IsWindowVisible would also ask the (maybe hidden) parents.
+        const KvButton* below = FindButton(m_mapEnterButtons, it->first + 1);
+        const bool shown = below && below->GetSafeHwnd() &&
+                           (::GetWindowLongPtrW(below->GetSafeHwnd(), GWL_STYLE) & WS_VISIBLE) != 0;
+        it->second->ShowWindow(shown ? SW_SHOW : SW_HIDE);
+    }
+}
 
 void CMavrinDlg::ShowButton(const std::map<int, std::unique_ptr<KvButton>>& buttons, int row, int command) {
     auto found = buttons.find(row);
@@ -195,6 +200,9 @@ LRESULT CMavrinDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         AttachHeader();
         return result;
     }
+    case kSetSizeMessage:
+        SetItemText(static_cast<int>(wParam), kColumnSize, SizeText(static_cast<int>(lParam)));
+        return 0;
     case WM_TIMER:
         if (wParam == kTaskListRedrawTimer) {
             OnRedrawTimer();

@@ -2,7 +2,8 @@
 // The task list: one owner-drawn row per task, in queue order. Besides the item texts it
 // keeps, per row index, the row's phase and progress percent, and the row's two buttons.
 // Entries are keyed by index and never renumbered: after a delete, the row that moves up
-// uses the entries of its new index until the next refresh rewrites them.
+// uses the entries of its new index until the next refresh rewrites them. Only the enter-game
+// buttons' states are moved up with their rows (MoveEnterButtonsUp): nothing refreshes them.
 #include <windows.h>
 
 #include <map>
@@ -29,6 +30,9 @@ enum TaskListColumn {
 constexpr UINT kTaskListNotifyMessage = WM_USER + 100;
 constexpr WPARAM kTaskListCancelRow = 4;
 constexpr WPARAM kTaskListEnterGame = 6;
+// A row phase beyond the task's own (0 downloading, 1 unpacking, 2 unpacked): its update
+// failed. The bar cell says so in place of bar and percent.
+constexpr int kRowPhaseFailed = 3;
 // The dialog starts this timer on the list; each tick redraws every row.
 constexpr UINT_PTR kTaskListRedrawTimer = 100;
 
@@ -49,8 +53,8 @@ public:
     // Makes the list view measure its rows again.
     void SetRowHeight(int height);
 
-    // Size text in KB. May be called from a download thread: the text goes through the list
-    // window, so it waits (a bounded time) for the UI thread.
+    // Size text in KB. May be called from a download thread: posted to the list window, so
+    // the caller never waits for the UI thread.
     void SetItemSize(int row, int kb);
     void SetItemSpeed(int row, float kbPerSecond);
     void SetItemProgress(int row, float fraction);
@@ -60,6 +64,9 @@ public:
     void ShowEnterButton(int row);
     void HideEnterButton(int row);
     void HideCancelButton(int row);
+    // After `row` was deleted: each row below takes the enter-game state of the row it came
+    // from (the state belongs to the task, which moved up); the old last one is hidden.
+    void MoveEnterButtonsUp(int row);
 
     int GetItemPhase(int row) const;
     // -1 when the row has no percent yet.

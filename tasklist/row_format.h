@@ -15,6 +15,9 @@ std::string SizeText(int kb);
 // known), the phase's own text once unpacking has begun.
 std::string SizeCellText(int phase, const std::string& sizeText);
 
+// What a failed row shows in place of its bar and percent.
+constexpr char kFailedRowText[] = "更新失败";
+
 // The bar's percent text: "50 %".
 std::string PercentText(int percent);
 

@@ -1,5 +1,6 @@
 #include "update/worker_control.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -16,10 +17,33 @@
 namespace {
 constexpr int kRunningLimit = 1;
 std::atomic<int> g_nSupervisors{0};
+// Held from before a supervisor exists until its worker has ended: a task removed from the
+// queue keeps the slot while its worker may still unpack or wait for a box.
+std::atomic<int> g_nRunning{0};
+
+// What a supervisor gets: its task and the window it reports to, read on the UI thread while
+// the dialog surely exists, so the supervisor never touches the dialog object.
+struct SupervisorJob {
+    TaskPtr task;
+    HWND notify = nullptr;
+};
 
 // Counted from before its thread is created until it ends, so a wait never misses one.
 struct SupervisorEnd {
     ~SupervisorEnd() { --g_nSupervisors; }
+};
+
+// Gives the running slot back once, at the latest when the supervisor ends.
+class RunningSlot {
+public:
+    ~RunningSlot() { Release(); }
+    void Release() {
+        if (m_bHeld) --g_nRunning;
+        m_bHeld = false;
+    }
+
+private:
+    bool m_bHeld = true;
 };
 
 // Starts `procedure` with its own reference to the task.
@@ -36,24 +60,37 @@ TaskPtr TakeTask(LPVOID param) {
 }
 }  // namespace
 
+HANDLE StartSupervisor(const TaskPtr& task) {
+    auto job = std::make_unique<SupervisorJob>();
+    job->task = task;
+    job->notify = task && task->pdlg ? task->pdlg->GetSafeHwnd() : nullptr;
+    ++g_nSupervisors;
+    ++g_nRunning;
+    HANDLE thread = ::CreateThread(nullptr, 0, UpdateSupervisor, job.get(), 0, nullptr);
+    if (thread == nullptr) {
+        --g_nRunning;
+        --g_nSupervisors;
+        return nullptr;
+    }
+    job.release();  // the supervisor owns it now
+    return thread;
+}
+
+int RunningWorkers() { return g_nRunning; }
+
 void StartWaitingTasks(const TaskQueue& queue) {
     int waiting = 0;
-    int running = 0;
     for (const TaskPtr& task : queue) {
-        if (!task) continue;
-        if (task->nState == kTaskWaiting) ++waiting;
-        if (!task->bStop && task->nState == kTaskRunning) ++running;
+        if (task && task->nState == kTaskWaiting) ++waiting;
     }
-    int starts = std::min(kRunningLimit - running, waiting);
+    int starts = std::min(kRunningLimit - g_nRunning.load(), waiting);
     for (int i = 0; i < starts; ++i) {
         g_bExit = false;
         TaskPtr next = FindNextWaiting(queue);
         if (!next) break;
         next->nState = kTaskRunning;
-        ++g_nSupervisors;
-        ScopedKernelHandle supervisor(StartTaskThread(UpdateSupervisor, next));
+        ScopedKernelHandle supervisor(StartSupervisor(next));
         if (!supervisor.IsValid()) {
-            --g_nSupervisors;
             // Left waiting, so the next start request tries it again.
             TraceLine("tor: supervisor thread could not be created err = %lu", ::GetLastError());
             next->nState = kTaskWaiting;
@@ -72,24 +109,34 @@ bool WaitForWorkers(DWORD timeoutMs) {
 
 DWORD WINAPI UpdateSupervisor(LPVOID param) {
     SupervisorEnd counted;
-    TaskPtr task = TakeTask(param);
-    if (!task) return 0;
+    RunningSlot slot;
+    std::unique_ptr<SupervisorJob> job(static_cast<SupervisorJob*>(param));
+    if (!job || !job->task) return 0;
+    const TaskPtr task = job->task;
     if (g_bExit) return static_cast<DWORD>(-1);
     task->bStop = false;
+    DWORD result = static_cast<DWORD>(-1);
     {
         ScopedKernelHandle worker(StartTaskThread(StartUpdateEx, task));
         task->hThread = worker.Get();
-        if (worker.IsValid()) ::WaitForSingleObject(worker.Get(), INFINITE);
+        if (worker.IsValid()) {
+            ::WaitForSingleObject(worker.Get(), INFINITE);
+            ::GetExitCodeThread(worker.Get(), &result);
+        }
         task->hThread = nullptr;
     }
+    // The outcome: a stop stays a stop; otherwise the worker's result decides.
+    if (!task->bStop && !g_bExit) task->nState = result == 0 ? kTaskFinished : kTaskFailed;
+    // The worker has really ended: the next task may start once the dialog hears of this end.
+    slot.Release();
     if (task->pdlg == nullptr) return 0;
-    HWND dialog = task->pdlg->GetSafeHwnd();
     if (task->nIndex >= 0) {
-        if (!task->bStop) task->fProgress = 1.0f;
+        // A failed row keeps the progress it reached.
+        if (task->nState == kTaskFinished) task->fProgress = 1.0f;
         task->dSpeed = 0.0;
-        PostTaskMessage(dialog, kCodeFinalProgress, task);
+        PostTaskMessage(job->notify, kCodeFinalProgress, task);
     }
-    PostTaskMessage(dialog, kCodeTaskEnded, task);
+    PostTaskMessage(job->notify, kCodeTaskEnded, task);
     TraceLine("tor:ptemp->pdlg->PostMessage(WM_MY_MESSAGE_1, (WPARAM)0,(LPARAM)ptemp);");
     return 0;
 }
@@ -106,6 +153,11 @@ DWORD WINAPI StartUpdateEx(LPVOID param) {
         std::string listPath;
         std::string listUrl;
         if (!ReadUpdateURLFile(task.get(), &listPath, &listUrl)) return static_cast<DWORD>(-1);
+        // The fetched list is a temporary file: it goes however the task ends.
+        struct ListFile {
+            const std::string& path;
+            ~ListFile() { DeleteUpdateFile(path); }
+        } listFile{listPath};
         if (g_bExit) return static_cast<DWORD>(-1);
         if (!CheckUpdateList(*task, listPath, listUrl)) return static_cast<DWORD>(-1);
         if (g_bExit) return static_cast<DWORD>(-1);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 
 #include "tests/e2e/updater_session.h"
 
@@ -78,7 +79,8 @@ TEST_F(UpdaterRunsTasksToTheEnd, OneTaskIsReportedItsGameEnteredAndTheProgramEnd
 
 // The lobby's stream is cut anywhere: the first record arrives in two pieces, the second
 // piece also carries the head of the next record. Each record still makes exactly one task.
-TEST_F(UpdaterRunsTasksToTheEnd, TwoTasksFromSplitRecordsEndWithRowZeroEnteredTenSecondsLater) {
+// A third request arrives while the automatic entry is pending.
+TEST_F(UpdaterRunsTasksToTheEnd, TasksFromSplitRecordsEndWithRowZeroEnteredTenSecondsAfterTheLastEnd) {
     ASSERT_NO_FATAL_FAILURE(m_session.Start());
     E2eGame first = MakeGame(201, "Chess", L"Chess", "chess");
     E2eGame second = MakeGame(202, "象棋", L"象棋", "xiangqi");
@@ -99,9 +101,19 @@ TEST_F(UpdaterRunsTasksToTheEnd, TwoTasksFromSplitRecordsEndWithRowZeroEnteredTe
     // One task at a time, in queue order.
     ASSERT_NO_FATAL_FAILURE(ExpectReport(firstRequest, 60000));
     ASSERT_NO_FATAL_FAILURE(ExpectReport(secondRequest, 60000));
+
+    // A request while the entry is pending puts it off: the new task runs first (its package
+    // takes longer than the 10 s), and the count starts again at its end.
+    E2eGame third = MakeGame(203, "Bridge", L"Bridge", "bridge");
+    ServedFile thirdPackage{MakeStoredZip(third.files)};
+    thirdPackage.delayMsPerChunk = 4000;
+    m_session.ServeGame(third, &thirdPackage);
+    sUpdateStruct thirdRequest = m_session.Request(third);
+    ASSERT_NO_FATAL_FAILURE(m_session.SendRecords({thirdRequest}));
+    ASSERT_NO_FATAL_FAILURE(ExpectReport(thirdRequest, 60000));
     Clock::time_point allDone = Clock::now();
     EXPECT_FALSE(::IsIconic(m_session.Dialog()));
-    EXPECT_EQ(2, m_session.RowCount());
+    EXPECT_EQ(3, m_session.RowCount());
 
     ASSERT_NO_FATAL_FAILURE(ExpectGameEntered(first.id, 15000));
     Clock::time_point entered = Clock::now();
@@ -112,12 +124,13 @@ TEST_F(UpdaterRunsTasksToTheEnd, TwoTasksFromSplitRecordsEndWithRowZeroEnteredTe
 
     ExpectGameInstalled(m_session, first);
     ExpectGameInstalled(m_session, second);
-    EXPECT_TRUE(WaitUntil([this] { return MavrinLaunches(m_session) == 2; }, 5000))
+    ExpectGameInstalled(m_session, third);
+    EXPECT_TRUE(WaitUntil([this] { return MavrinLaunches(m_session) == 3; }, 5000))
         << "each list's end launches the lobby client";
 }
 
-// A task whose list never unpacks ends without being finished: its game is not entered.
-TEST_F(UpdaterRunsTasksToTheEnd, AnOnlyTaskThatNeverUnpackedShowsTheUpdatingNoticeInstead) {
+// A list that only downloads, with no archive to unpack, still runs to its end: finished.
+TEST_F(UpdaterRunsTasksToTheEnd, AListWithoutAnArchiveFinishesItsTaskAndItsGameIsEntered) {
     ASSERT_NO_FATAL_FAILURE(m_session.Start());
     E2eGame game = MakeGame(102, "Mahjong", L"Mahjong", "mahjong");
     game.unpack = false;
@@ -126,19 +139,76 @@ TEST_F(UpdaterRunsTasksToTheEnd, AnOnlyTaskThatNeverUnpackedShowsTheUpdatingNoti
     ASSERT_NO_FATAL_FAILURE(m_session.SendRecords({request}));
 
     ASSERT_NO_FATAL_FAILURE(ExpectReport(request, 60000));
-    HWND box = m_session.WaitForBox(L"updater", 5000);
-    ASSERT_NE(nullptr, box) << "no notice";
-    EXPECT_EQ(L"此游戏正在更新, 请您在更新完后再进入游戏", UpdaterSession::BoxText(box));
-    sUpdateStruct record = {};
-    EXPECT_FALSE(m_session.NextRecord(&record, 2000)) << "the game was entered: " << Describe(record);
+    ASSERT_NO_FATAL_FAILURE(ExpectGameEntered(game.id, 2000));
+    ASSERT_NO_FATAL_FAILURE(ExpectEndAfterAboutOneSecond(Clock::now()));
+    EXPECT_EQ(nullptr, m_session.WaitForBox(L"updater", 0)) << "the updating notice showed";
 
     // The package was downloaded and left packed.
     EXPECT_EQ(MakeStoredZip(game.files), UpdaterSession::ReadWholeFile(m_session.Local(m_session.PackageDest(game))));
     EXPECT_FALSE(UpdaterSession::Exists(m_session.Local(game.folder + "\\readme.txt")));
     EXPECT_TRUE(WaitUntil([this] { return MavrinLaunches(m_session) == 1; }, 5000));
+}
 
+// The first game fails (its update list is missing), the queue moves on to the second; the
+// failed game is never entered and the program stays open. Asked again, the failed game is a
+// new task; closing during its slowed-down download is immediate.
+TEST_F(UpdaterRunsTasksToTheEnd, AFailedTaskNeitherStopsTheQueueNorEntersItsGameAndClosingIsImmediate) {
+    ASSERT_NO_FATAL_FAILURE(m_session.Start());
+    E2eGame failing = MakeGame(401, "Poker", L"Poker", "poker");
+    E2eGame second = MakeGame(402, "Go", L"Go", "go");
+    m_session.ServeGame(failing);
+    ServedFile missing{"<html>not here</html>"};
+    missing.fixedStatus = 404;
+    m_session.Server().Serve("/" + failing.folder + "/list.ini", missing);
+    m_session.ServeGame(second);
+    sUpdateStruct failingRequest = m_session.Request(failing);
+    sUpdateStruct secondRequest = m_session.Request(second);
+    ASSERT_NO_FATAL_FAILURE(m_session.SendRecords({failingRequest, secondRequest}));
+
+    HWND box = m_session.WaitForBox(L"提示", 30000);
+    ASSERT_NE(nullptr, box) << "the missing list was not reported";
     EXPECT_TRUE(UpdaterSession::CloseBox(box));
-    EXPECT_TRUE(m_session.Program().WaitForExit(10000)) << "the program did not end after the notice";
+    ASSERT_NO_FATAL_FAILURE(ExpectReport(failingRequest, 30000));
+    ASSERT_NO_FATAL_FAILURE(ExpectReport(secondRequest, 60000));
+    ExpectGameInstalled(m_session, second);
+
+    // Several tasks would be entered 10 s after the last end; a failed one never is.
+    sUpdateStruct record = {};
+    EXPECT_FALSE(m_session.NextRecord(&record, 15000)) << "got " << Describe(record);
+    ASSERT_TRUE(m_session.Program().IsRunning());
+    EXPECT_EQ(2, m_session.RowCount());
+
+    // Asked again: a new task, with a package slow enough to close the program while it comes.
+    failing.files = {{"big.dat", PatternBytes(5, 1536 * 1024)}};
+    ServedFile slowPackage{MakeStoredZip(failing.files)};
+    slowPackage.delayMsPerChunk = 150;
+    m_session.ServeGame(failing, &slowPackage);
+    ASSERT_NO_FATAL_FAILURE(m_session.SendRecords({failingRequest}));
+    EXPECT_TRUE(WaitUntil([this] { return m_session.RowCount() == 3; }, 5000)) << "the retry was refused";
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (const SeenRequest& seen : m_session.Server().Requests())
+                if (seen.method == "GET" && seen.target == m_session.PackageTarget(failing)) return true;
+            return false;
+        },
+        30000))
+        << "the retry never started its download";
+    ::Sleep(500);  // the body is on its way
+
+    ::PostMessageW(m_session.Dialog(), WM_COMMAND, IDCANCEL, 0);
+    HWND confirm = m_session.WaitForBox(L"取消下载", 5000);
+    ASSERT_NE(nullptr, confirm);
+    Clock::time_point yes = Clock::now();
+    ::PostMessageW(confirm, WM_COMMAND, IDYES, 0);
+    HWND dialog = m_session.Dialog();
+    ASSERT_TRUE(WaitUntil([dialog] { return !::IsWindow(dialog) || !::IsWindowVisible(dialog); }, 10000));
+    long long hidden = MsSince(yes);
+    ASSERT_TRUE(m_session.Program().WaitForExit(10000));
+    long long ended = MsSince(yes);
+    std::printf("close during a download: window gone after %lld ms, process ended after %lld ms\n", hidden, ended);
+    EXPECT_LE(hidden, 1000);
+    EXPECT_LE(ended, 3000);
+    EXPECT_EQ(0u, m_session.Program().ExitCode());
 }
 
 }  // namespace

@@ -44,6 +44,26 @@ void FillTail(char* field, size_t size) {
     for (size_t i = used + 1; i < size; ++i) field[i] = static_cast<char>(0x41 + (i * 7) % 26);
 }
 
+// Under Wine on a bare X server (no window manager), hiding or destroying a window that the
+// window manager would manage waits 2 s for a confirmation that never comes, and so does the
+// end of a process with such windows. While a session runs, the updater's windows are left
+// unmanaged, so the tests time the program and not that wait. Windows ignores the key.
+const wchar_t kUpdaterX11Key[] = L"Software\\Wine\\AppDefaults\\updater.exe\\X11 Driver";
+
+void LeaveUpdaterWindowsUnmanaged(bool unmanaged) {
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kUpdaterX11Key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                          nullptr) != ERROR_SUCCESS)
+        return;
+    const wchar_t no[] = L"N";
+    if (unmanaged) {
+        ::RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(no), sizeof no);
+    } else {
+        ::RegDeleteValueW(key, L"Managed");
+    }
+    ::RegCloseKey(key);
+}
+
 }  // namespace
 
 E2eGame MakeGame(int32_t id, const std::string& name, const std::wstring& wideName, const std::string& folder) {
@@ -115,6 +135,7 @@ void UpdaterSession::Start() {
         ASSERT_TRUE(::CopyFileA(from.c_str(), Local(name).c_str(), FALSE)) << "cannot copy " << from;
     }
     WriteLobbyConfig(m_folder, m_lobby.Port());
+    LeaveUpdaterWindowsUnmanaged(true);
     ASSERT_TRUE(m_updater.Start(Local("updater.exe"), "", m_folder));
     m_dialog = WaitForProcessWindow(m_updater.Id(), L"", 60000, kDialogClass);
     ASSERT_NE(nullptr, m_dialog) << "the dialog never opened";
@@ -125,6 +146,7 @@ void UpdaterSession::Start() {
 
 void UpdaterSession::Finish(bool keepFolder) {
     m_updater.Kill();
+    LeaveUpdaterWindowsUnmanaged(false);
     if (m_folder.empty()) return;
     if (keepFolder) {
         std::printf("the program's folder is kept: %s\n", m_folder.c_str());

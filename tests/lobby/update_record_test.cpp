@@ -114,6 +114,22 @@ TEST(TaskQueue, QueriesLookAtGameAndState) {
     EXPECT_EQ(nullptr, FindNextWaiting(queue));
 }
 
+TEST(TaskQueue, OnlyFinishedTasksCountAsFinished) {
+    TaskQueue queue;
+    for (int i = 0; i < 3; ++i) queue.push_back(CreateTask(Request(20 + i), nullptr, i));
+    queue[0]->nState = kTaskFinished;
+    queue[1]->nState = kTaskFailed;
+    queue[1]->fProgress = 1.0f;  // a failed task that got far still does not count
+    queue[2]->nState = kTaskFinished;
+    EXPECT_EQ(2u, CountFinished(queue));
+    EXPECT_FALSE(AllFinished(queue));
+    queue.erase(queue.begin() + 1);
+    EXPECT_TRUE(AllFinished(queue));
+    queue[1]->nIndex = -1;  // a task without a row
+    EXPECT_FALSE(AllFinished(queue));
+    EXPECT_FALSE(AllFinished(TaskQueue{}));
+}
+
 TEST(TaskQueue, FindNextWaitingSkipsEmptySlotsAndKeepsQueueOrder) {
     TaskQueue queue;
     queue.push_back(nullptr);

@@ -103,7 +103,8 @@ TEST_F(RowModel, SizeFromAnotherThreadGoesThroughTheListWindow) {
         List().SetItemPhase(2, 1);
         done = true;
     });
-    m_window.PumpUntil([&] { return done.load(); });
+    // Posted, not sent: the thread is done before the text arrives.
+    m_window.PumpUntil([&] { return done.load() && List().GetItemText(2, kColumnSize) == "4096"; });
     download.join();
     EXPECT_EQ("4096", List().GetItemText(2, kColumnSize));
     EXPECT_EQ(1, List().GetItemPhase(2));

@@ -196,6 +196,29 @@ TEST_F(TaskListDraw, SizeCellShowsWaitingThenSizeThenPhaseTexts) {
     EXPECT_EQ(0, MismatchedPixels(0, 85, 60, "安装完成", centred));
 }
 
+TEST_F(TaskListDraw, AFailedRowSaysSoInPlaceOfBarAndPercent) {
+    const UINT centred = DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS;
+    AddRows(1);
+    List().SetItemProgress(0, 0.5f);
+    List().SetItemPhase(0, kRowPhaseFailed);
+    m_window.Redraw();
+    EXPECT_EQ(0, MismatchedPixels(0, 85 + 60, 170, "更新失败", centred));
+    EXPECT_EQ(kRowEven, m_window.Pixel(m_window.DrawnRect(0).left + 85 + 60, m_window.DrawnRect(0).top + 11))
+        << "no bar";
+}
+
+TEST_F(TaskListDraw, EnterButtonsMoveUpWithTheirRows) {
+    AddRows(3);
+    m_window.Redraw();
+    List().ShowEnterButton(1);  // the task of row 1 has finished, row 2's has not
+    List().DeleteItem(0);
+    List().MoveEnterButtonsUp(0);
+    m_window.Redraw();
+    EXPECT_TRUE(::IsWindowVisible(List().GetEnterButton(0)->GetSafeHwnd()));
+    EXPECT_FALSE(::IsWindowVisible(List().GetEnterButton(1)->GetSafeHwnd()));
+    EXPECT_FALSE(::IsWindowVisible(List().GetEnterButton(2)->GetSafeHwnd()));
+}
+
 TEST_F(TaskListDraw, NewRowShowsItsCancelButtonButNotItsEnterButton) {
     AddRows(1);
     m_window.Redraw();

@@ -51,7 +51,7 @@ protected:
     }
     // Runs UpdateSupervisor on a thread of its own and returns its result.
     DWORD RunSupervisor(const TaskPtr& task) {
-        ScopedKernelHandle thread(::CreateThread(nullptr, 0, UpdateSupervisor, new TaskPtr(task), 0, nullptr));
+        ScopedKernelHandle thread(StartSupervisor(task));
         if (!thread.IsValid() || ::WaitForSingleObject(thread.Get(), 60000) != WAIT_OBJECT_0) return 1;
         DWORD result = 1;
         ::GetExitCodeThread(thread.Get(), &result);
@@ -62,7 +62,7 @@ protected:
     std::vector<TaskPtr> m_started;
 };
 
-TEST_F(WorkerControl, ATaskWithARowReportsFinalProgressThenItsEnd) {
+TEST_F(WorkerControl, ATaskWithARowReportsFinalProgressThenItsEndAndItsOutcome) {
     for (bool workerFails : {false, true}) {
         Fresh();
         if (workerFails) {
@@ -82,10 +82,11 @@ TEST_F(WorkerControl, ATaskWithARowReportsFinalProgressThenItsEnd) {
 
         EXPECT_EQ(kRowEnd, m_window->Codes(task)) << "worker fails: " << workerFails;
         EXPECT_EQ(reportsBefore + 2, m_window->ReportCount());
-        // The row shows a finished task even when the worker failed.
-        EXPECT_EQ(1.0f, task->fProgress.load());
+        // A list without an archive finishes its task; a failed one keeps the progress it had.
+        EXPECT_EQ(workerFails ? 0.3f : 1.0f, task->fProgress.load());
         EXPECT_EQ(0.0, task->dSpeed.load());
-        EXPECT_EQ(kTaskRunning, task->nState.load());  // no unpack: it keeps the running slot
+        EXPECT_EQ(workerFails ? kTaskFailed : kTaskFinished, task->nState.load());
+        EXPECT_EQ(0, RunningWorkers());
         EXPECT_EQ(workerFails ? 1u : 0u, Boxes().size());
     }
 }
@@ -135,38 +136,52 @@ TEST_F(WorkerControl, TheSupervisorClearsAnEarlierStopRequest) {
     EXPECT_FALSE(task->bStop.load());
     EXPECT_EQ(kRowEnd, m_window->Codes(task));
     EXPECT_EQ(1.0f, task->fProgress.load());
+    EXPECT_EQ(kTaskFinished, task->nState.load());
     EXPECT_TRUE(WaitForMavrinStarts(starts + 1)) << "the worker ran its list";
 }
 
-TEST_F(WorkerControl, OneTaskRunsAtATimeUntilTheFirstLeavesTheSlot) {
-    enum class Leave { Finished, Stopped, Removed };
-    for (Leave leave : {Leave::Finished, Leave::Stopped, Leave::Removed}) {
-        SCOPED_TRACE(static_cast<int>(leave));
-        Fresh();
-        TaskPtr first = Task(0);
-        TaskPtr second = Task(1);
-        TaskQueue queue = {first, second};
+TEST_F(WorkerControl, AFailedTaskLeavesTheSlotAndTheNextOneStarts) {
+    TaskPtr first = Task(0);
+    SetFieldText(first->szUrl, m_server.Url("/missing/update.ini"));  // 404
+    TaskPtr second = Task(1);
+    TaskQueue queue = {first, second};
 
-        StartWaitingTasks(queue);
-        EXPECT_EQ(kTaskRunning, first->nState.load());
-        EXPECT_EQ(kTaskWaiting, second->nState.load());
-        StartWaitingTasks(queue);
-        EXPECT_EQ(kTaskWaiting, second->nState.load());
+    StartWaitingTasks(queue);
+    StartWaitingTasks(queue);
+    EXPECT_EQ(kTaskRunning, first->nState.load());
+    EXPECT_EQ(kTaskWaiting, second->nState.load()) << "one task at a time";
 
-        ASSERT_TRUE(WaitEnded(first));
-        // Its worker has ended, but with nState 1 and no stop it still holds the slot.
-        StartWaitingTasks(queue);
-        EXPECT_EQ(kTaskWaiting, second->nState.load());
+    ASSERT_TRUE(WaitEnded(first));
+    EXPECT_EQ(kTaskFailed, first->nState.load());
+    // As the dialog does on the task-ended report.
+    StartWaitingTasks(queue);
+    EXPECT_EQ(kTaskRunning, second->nState.load());
+    ASSERT_TRUE(WaitEnded(second));
+    EXPECT_EQ(kTaskFinished, second->nState.load());
+    EXPECT_EQ(kRowEnd, m_window->Codes(first));
+}
 
-        if (leave == Leave::Finished) first->nState = kTaskFinished;
-        if (leave == Leave::Stopped) first->bStop = true;
-        if (leave == Leave::Removed) queue.erase(queue.begin());
-        StartWaitingTasks(queue);
-        EXPECT_EQ(kTaskRunning, second->nState.load());
-        ASSERT_TRUE(WaitEnded(second));
-        EXPECT_EQ(kRowEnd, m_window->Codes(first));
-        EXPECT_EQ(kRowEnd, m_window->Codes(second));
-    }
+TEST_F(WorkerControl, ARemovedRunningTaskKeepsTheSlotUntilItsWorkerHasEnded) {
+    ServedFile held{"[config]\r\nmain=" + ListUrl() + "\r\n"};
+    held.delayMsBeforeBody = 1500;
+    m_server.Serve("/held/update.ini", held);
+    TaskPtr first = Task(0);
+    SetFieldText(first->szUrl, m_server.Url("/held/update.ini"));
+    TaskPtr second = Task(1);
+    TaskQueue queue = {first, second};
+    StartWaitingTasks(queue);
+    ASSERT_TRUE(m_window->PumpUntil([&] { return !m_server.Requests().empty(); }));
+
+    RemoveTaskAtRow(queue, 0);  // its worker still waits for the update URL file
+    StartWaitingTasks(queue);
+    EXPECT_EQ(kTaskWaiting, second->nState.load());
+    EXPECT_EQ(1, RunningWorkers());
+
+    ASSERT_TRUE(WaitEnded(first));
+    EXPECT_EQ(kTaskRunning, first->nState.load()) << "a stop stays a stop";
+    StartWaitingTasks(queue);
+    EXPECT_EQ(kTaskRunning, second->nState.load());
+    ASSERT_TRUE(WaitEnded(second));
 }
 
 TEST_F(WorkerControl, AWaitingTaskAskedToStopIsSkipped) {
