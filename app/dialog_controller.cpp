@@ -1,6 +1,8 @@
 // The hub: every thread's report (WM_MY_MESSAGE_1) and the dialog's timers.
 #include <windows.h>
 
+#include <algorithm>
+
 #include "app/dialog_layout.h"
 #include "app/dialog_messages.h"
 #include "app/updater_dlg.h"
@@ -55,7 +57,7 @@ TaskPtr CUpDateDlg::TaskAtRow(int row) const {
 void CUpDateDlg::OnTaskEnded(const TaskPtr& task) {
     if (task) {
         // The lobby learns of every end, also of a task whose row is already gone.
-        SendRecord(m_socket.GetSocket(), MakeTaskEndedReport(*task));
+        ReportTaskEnded(task);
         TraceLine("tor: task ended, game %d", task->nGameID);
         // Only a finished game can be entered; a failed row says why instead.
         if (task->nIndex >= 0 && task->nState == kTaskFinished) m_listTasks.ShowEnterButton(task->nIndex);
@@ -75,6 +77,23 @@ void CUpDateDlg::OnTaskEnded(const TaskPtr& task) {
     ::UpdateWindow(m_hWnd);
     PostMessage(WM_MY_MESSAGE_1, kCodeStartWaiting, 0);
     TraceLine("tor: task end handled");
+}
+
+void CUpDateDlg::ReportTaskEnded(const TaskPtr& task) {
+    if (!task->bReported) {
+        task->bReported = true;
+        SendRecord(m_socket.GetSocket(), MakeTaskEndedReport(*task));
+    }
+    m_vecEnding.erase(std::remove(m_vecEnding.begin(), m_vecEnding.end(), task), m_vecEnding.end());
+}
+
+void CUpDateDlg::ReportUnendedTasks() {
+    // Closing ends them all; the lobby must not wait for one it was never told about.
+    TaskQueue unended = m_vecEnding;
+    unended.insert(unended.end(), m_vecTasks.begin(), m_vecTasks.end());
+    for (const TaskPtr& task : unended) {
+        if (task) ReportTaskEnded(task);
+    }
 }
 
 void CUpDateDlg::OnFinalProgress(const TaskPtr& task) {
@@ -121,6 +140,7 @@ void CUpDateDlg::OnRemoveTask(const TaskPtr& task) {
         TaskPtr removed = RemoveTaskAtRow(m_vecTasks, row);
         // It may live on with its supervisor; it names no row any more.
         if (removed) removed->nIndex = -1;
+        if (removed && !removed->bReported) m_vecEnding.push_back(removed);
     }
     if (m_listTasks.GetItemCount() <= kRowsWithoutScrollBar) {
         m_listTasks.SetColumnWidth(kColumnCancel, kCancelColumnWide);

@@ -211,6 +211,10 @@ void CUpDateDlg::OnOK() {
     m_dwClosedAt = ::GetTickCount();
     // Out of sight first; what follows may take a moment.
     ShowWindow(SW_HIDE);
+    {
+        CSingleLock lock(m_csList);
+        ReportUnendedTasks();
+    }
     StopEverything();
     KillTimer(kTimerAutoClose);
     KillTimer(kTimerEnterFirstGame);

@@ -58,6 +58,9 @@ private:
     void OnOkCommand();
     void OnLButtonDown(LPARAM point);
     void StopEverything();
+    // Sends the task-ended record of every task the lobby has not heard the end of.
+    void ReportUnendedTasks();
+    void ReportTaskEnded(const TaskPtr& task);
     void DropUndeliveredMessages();
 
     // The hub (dialog_controller.cpp).
@@ -98,6 +101,7 @@ private:
     KvButton m_btnOk;
     KvButton m_btnMinimize;
     TaskQueue m_vecTasks;
+    TaskQueue m_vecEnding;  // taken off the list while their worker still runs, not yet reported
     CSocket32 m_socket;
     CCriticalSection m_csIntake;
     CCriticalSection m_csList;

@@ -43,6 +43,7 @@ struct UpdateTask : sUpdateStruct {
     std::atomic<uint8_t> cPhase{kPhaseDownloading};
     std::atomic<bool> bStop{false};
     std::atomic<int32_t> nState{kTaskWaiting};
+    bool bReported = false;  // the lobby has had its task-ended record (UI thread only)
 };
 
 using TaskPtr = std::shared_ptr<UpdateTask>;

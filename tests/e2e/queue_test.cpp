@@ -206,8 +206,9 @@ TEST_F(UpdaterQueue, DuplicatesCancelsRenumberingAndTheCancelColumn) {
         EXPECT_TRUE(m_session.Program().IsRunning());
     }
     {
-        SCOPED_TRACE("cancelling the only task ends the program");
+        SCOPED_TRACE("cancelling the only task ends the program, and the lobby hears of its end");
         m_session.PostCode(kCancelRow, 0);
+        ASSERT_NO_FATAL_FAILURE(ExpectReport(stuck, 5000));
         EXPECT_TRUE(m_session.Program().WaitForExit(10000));
         EXPECT_EQ(0u, m_session.Program().ExitCode());
     }
