@@ -108,7 +108,7 @@ bool UnpackArchive(const TaskPtr& task, const std::string& archive) {
         ShowEngineError(FormatText("解压文件%s失败. 错误号:%d.", archive.c_str(), unzip.nResult));
         return false;
     }
-    task->nState = kTaskFinished;
+    // The task is finished only when its whole list has run: its supervisor says so.
     g_ofsOutput << "解压完毕，开始删除文件" << std::endl;
     ::DeleteFileW(GbkToWide(JoinPath(GetModuleDir(), archive)).c_str());
     g_ofsOutput << "删除完毕" << std::endl;
