@@ -1,6 +1,6 @@
 #include "download/http_headers.h"
 
-#include <vector>
+#include "framework/http_request.h"
 
 bool ParseDecimal64(const std::string& text, uint64_t* value) {
     size_t begin = text.find_first_not_of(" \t");
@@ -42,17 +42,7 @@ ContentRange ParseContentRange(const std::string& value) {
     return range;
 }
 
-std::string QueryHeader(HINTERNET request, DWORD query) {
-    std::vector<char> buffer(256, '\0');
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        DWORD length = static_cast<DWORD>(buffer.size());
-        DWORD index = 0;
-        if (HttpQueryInfoA(request, query, buffer.data(), &length, &index)) return std::string(buffer.data(), length);
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::string();
-        buffer.assign(length + 1, '\0');
-    }
-    return std::string();
-}
+std::string QueryHeader(HINTERNET request, DWORD query) { return ResponseHeader(request, query); }
 
 bool QueryContentLength(HINTERNET request, uint64_t* length) {
     return ParseDecimal64(QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH), length);

@@ -14,18 +14,6 @@ bool IsRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-std::string ResponseHeader(HINTERNET request, DWORD query) {
-    std::vector<char> buffer(512, '\0');
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        DWORD length = static_cast<DWORD>(buffer.size());
-        DWORD index = 0;
-        if (HttpQueryInfoA(request, query, buffer.data(), &length, &index)) return std::string(buffer.data(), length);
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::string();
-        buffer.assign(length + 1, '\0');
-    }
-    return std::string();
-}
-
 // A Location may be relative to the URL that answered.
 std::string ResolveLocation(const std::string& base, const std::string& location) {
     std::vector<char> combined(INTERNET_MAX_URL_LENGTH + 1, '\0');
@@ -75,6 +63,18 @@ SendOutcome SendOnce(HINTERNET session, const UrlParts& parts, const HttpRequest
     return SendOutcome::Sent;
 }
 }  // namespace
+
+std::string ResponseHeader(HINTERNET request, DWORD query) {
+    std::vector<char> buffer(512, '\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        DWORD length = static_cast<DWORD>(buffer.size());
+        DWORD index = 0;
+        if (HttpQueryInfoA(request, query, buffer.data(), &length, &index)) return std::string(buffer.data(), length);
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::string();
+        buffer.assign(length + 1, '\0');
+    }
+    return std::string();
+}
 
 DWORD HttpStallLimitMs() { return g_stallLimitMs; }
 

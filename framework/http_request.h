@@ -48,5 +48,8 @@ SendOutcome SendHttpRequest(HINTERNET session, const std::string& url, const Htt
 // The server's certificate was refused (untrusted, expired, for another name, ...).
 bool IsCertificateError(DWORD error);
 
+// A response header as text; empty when it is missing.
+std::string ResponseHeader(HINTERNET request, DWORD query);
+
 // The status code of a sent request, 0 when there is none.
 int RequestStatusCode(HINTERNET request);

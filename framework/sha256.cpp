@@ -5,25 +5,11 @@
 
 #include <vector>
 
+#include "framework/crypto_handles.h"
 #include "framework/scoped_handle.h"
 
 namespace {
 
-struct AlgorithmTraits {
-    using Handle = BCRYPT_ALG_HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle h) { return h != nullptr; }
-    static void Close(Handle h) { BCryptCloseAlgorithmProvider(h, 0); }
-};
-
-struct HashTraits {
-    using Handle = BCRYPT_HASH_HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static bool IsValid(Handle h) { return h != nullptr; }
-    static void Close(Handle h) { BCryptDestroyHash(h); }
-};
-
-constexpr DWORD kDigestBytes = 32;
 constexpr DWORD kReadBytes = 1024 * 1024;
 
 int HexValue(char c) {
@@ -36,7 +22,7 @@ int HexValue(char c) {
 }  // namespace
 
 bool IsSha256Text(const std::string& text) {
-    if (text.size() != 2 * kDigestBytes) return false;
+    if (text.size() != 2 * kSha256Bytes) return false;
     for (char c : text) {
         if (HexValue(c) < 0) return false;
     }
@@ -51,16 +37,16 @@ bool SameSha256(const std::string& a, const std::string& b) {
     return true;
 }
 
-bool FileSha256(const std::wstring& path, std::string* hex) {
+bool FileSha256Digest(const std::wstring& path, unsigned char* digest) {
     ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.IsValid()) return false;
     BCRYPT_ALG_HANDLE rawAlgorithm = nullptr;
     if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&rawAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return false;
-    ScopedHandle<AlgorithmTraits> algorithm(rawAlgorithm);
+    ScopedCryptoAlgorithm algorithm(rawAlgorithm);
     BCRYPT_HASH_HANDLE rawHash = nullptr;
     if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.Get(), &rawHash, nullptr, 0, nullptr, 0, 0))) return false;
-    ScopedHandle<HashTraits> hash(rawHash);
+    ScopedCryptoHash hash(rawHash);
 
     std::vector<UCHAR> buffer(kReadBytes);
     for (;;) {
@@ -69,8 +55,12 @@ bool FileSha256(const std::wstring& path, std::string* hex) {
         if (got == 0) break;
         if (!BCRYPT_SUCCESS(BCryptHashData(hash.Get(), buffer.data(), got, 0))) return false;
     }
-    UCHAR digest[kDigestBytes];
-    if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.Get(), digest, kDigestBytes, 0))) return false;
+    return BCRYPT_SUCCESS(BCryptFinishHash(hash.Get(), digest, kSha256Bytes, 0));
+}
+
+bool FileSha256(const std::wstring& path, std::string* hex) {
+    UCHAR digest[kSha256Bytes];
+    if (!FileSha256Digest(path, digest)) return false;
     static const char kDigits[] = "0123456789abcdef";
     hex->clear();
     for (UCHAR byte : digest) {

@@ -3,12 +3,17 @@
 // size costs one small buffer.
 #include <string>
 
+constexpr unsigned long kSha256Bytes = 32;
+
 // True for exactly 64 hexadecimal digits, either case.
 bool IsSha256Text(const std::string& text);
 
 // The file's SHA-256 as 64 lower-case hexadecimal digits; false when the file can't be read
 // or the platform can't hash.
 bool FileSha256(const std::wstring& path, std::string* hex);
+
+// The same as the 32 bytes of the digest.
+bool FileSha256Digest(const std::wstring& path, unsigned char* digest);
 
 // Two digests in text form name the same value (the case of the digits doesn't matter).
 bool SameSha256(const std::string& a, const std::string& b);

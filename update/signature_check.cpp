@@ -9,6 +9,7 @@
 #include "download/internet_download.h"
 #include "framework/crypto_handles.h"
 #include "framework/gbk_text.h"
+#include "framework/sha256.h"
 #include "framework/trace.h"
 #include "update/engine_messages.h"
 #include "update/small_file.h"
@@ -16,9 +17,7 @@
 
 namespace {
 constexpr size_t kCoordinateBytes = 32;
-constexpr size_t kHashBytes = 32;
 constexpr size_t kSignatureFileLimit = 1024;
-constexpr DWORD kReadChunk = 65536;
 
 bool Succeeded(NTSTATUS status) { return status >= 0; }
 
@@ -40,28 +39,6 @@ bool ReadCoordinate(const unsigned char*& at, const unsigned char* end, unsigned
     std::memset(out, 0, kCoordinateBytes);
     std::memcpy(out + kCoordinateBytes - length, value, length);
     return true;
-}
-
-bool HashFile(const std::string& filePath, unsigned char* hash) {
-    ScopedCryptoAlgorithm sha;
-    BCRYPT_ALG_HANDLE opened = nullptr;
-    if (!Succeeded(::BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return false;
-    sha.Reset(opened);
-    BCRYPT_HASH_HANDLE created = nullptr;
-    if (!Succeeded(::BCryptCreateHash(sha.Get(), &created, nullptr, 0, nullptr, 0, 0))) return false;
-    ScopedCryptoHash hashing(created);
-
-    ScopedKernelHandle file(::CreateFileW(GbkToWide(filePath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) return false;
-    std::string chunk(kReadChunk, '\0');
-    for (;;) {
-        DWORD read = 0;
-        if (!::ReadFile(file.Get(), &chunk[0], kReadChunk, &read, nullptr)) return false;
-        if (read == 0) break;
-        if (!Succeeded(::BCryptHashData(hashing.Get(), reinterpret_cast<PUCHAR>(&chunk[0]), read, 0))) return false;
-    }
-    return Succeeded(::BCryptFinishHash(hashing.Get(), hash, kHashBytes, 0));
 }
 
 bool RefuseFile(const std::string& url, const std::string& filePath) {
@@ -89,8 +66,8 @@ bool VerifyFileSignature(const std::vector<unsigned char>& keyBlob, const std::s
                          const std::string& derSignature) {
     std::string raw;
     if (!DerSignatureToRaw(derSignature, &raw)) return false;
-    unsigned char hash[kHashBytes];
-    if (!HashFile(filePath, hash)) return false;
+    unsigned char hash[kSha256Bytes];
+    if (!FileSha256Digest(GbkToWide(filePath), hash)) return false;
 
     BCRYPT_ALG_HANDLE opened = nullptr;
     if (!Succeeded(::BCryptOpenAlgorithmProvider(&opened, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) return false;
@@ -101,7 +78,7 @@ bool VerifyFileSignature(const std::vector<unsigned char>& keyBlob, const std::s
                                          static_cast<ULONG>(blob.size()), 0)))
         return false;
     ScopedCryptoKey key(imported);
-    NTSTATUS status = ::BCryptVerifySignature(key.Get(), nullptr, hash, kHashBytes,
+    NTSTATUS status = ::BCryptVerifySignature(key.Get(), nullptr, hash, kSha256Bytes,
                                               reinterpret_cast<PUCHAR>(&raw[0]), static_cast<ULONG>(raw.size()), 0);
     return status == 0;
 }
