@@ -1,5 +1,5 @@
 // Clicks on the row buttons become messages to the notify window; header drags resize nothing;
-// timer 100 redraws only once a row is current.
+// timer 100 acts only once a row is current, and then repaints only the rows whose look changed.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -98,7 +98,7 @@ TEST_F(TaskListInput, MouseMovesLeaveTheCurrentRowAloneUntilButtonsExist) {
     EXPECT_EQ(1, List().GetCurrentRow());
 }
 
-TEST_F(TaskListInput, RedrawTimerRedrawsEveryRowAndEndsOnTheLastOnceARowIsCurrent) {
+TEST_F(TaskListInput, RedrawTimerEndsOnTheLastRowAndRepaintsOnlyRowsThatChanged) {
     HWND list = ListHwnd();
     List().SetItemState(-1, 0, LVIS_SELECTED);
     ::ValidateRect(list, nullptr);
@@ -118,18 +118,29 @@ TEST_F(TaskListInput, RedrawTimerRedrawsEveryRowAndEndsOnTheLastOnceARowIsCurren
     EXPECT_LE(dirty.top, first.top);
     EXPECT_GE(dirty.bottom, last.bottom);
 
-    // Again, with the selection already in place: every row still redraws, the buttons'
-    // own windows do not (the rows compose them).
+    // Painted; then a refresh of every row that changes nothing, as the dialog's: the selection
+    // moves through the rows and back to the last, the empty speed texts are written again.
     TaskListWindow::Pump(20);
     ::ValidateRect(list, nullptr);
+    for (int row = 0; row < 3; ++row) {
+        List().SetItemPhase(row, 0);
+        List().SetItemProgress(row, row == 0 ? 0.1f : 0.0f);
+        List().SetItemSpeed(row, 0.0f);
+    }
     List().SendMessage(WM_TIMER, kTaskListRedrawTimer);
-    ASSERT_TRUE(::GetUpdateRect(list, &dirty, FALSE));
-    EXPECT_LE(dirty.top, first.top);
-    EXPECT_GE(dirty.bottom, last.bottom);
-    ASSERT_NE(nullptr, List().GetCancelButton(1));
-    EXPECT_FALSE(::GetUpdateRect(List().GetCancelButton(1)->GetSafeHwnd(), &dirty, FALSE));
+    EXPECT_FALSE(::GetUpdateRect(list, &dirty, FALSE)) << "an unchanged row was repainted";
     EXPECT_EQ(static_cast<UINT>(LVIS_SELECTED), List().GetItemState(2, LVIS_SELECTED));
     EXPECT_EQ(0u, List().GetItemState(1, LVIS_SELECTED));
+
+    // Row 1's bar grows: that row alone is repainted, its button's own window is not (the row
+    // composes it).
+    List().SetItemProgress(1, 0.5f);
+    List().SendMessage(WM_TIMER, kTaskListRedrawTimer);
+    ASSERT_TRUE(::GetUpdateRect(list, &dirty, FALSE)) << "a changed row was not repainted";
+    EXPECT_EQ(m_window.RowRect(1).top, dirty.top);
+    EXPECT_EQ(m_window.RowRect(1).bottom, dirty.bottom);
+    ASSERT_NE(nullptr, List().GetCancelButton(1));
+    EXPECT_FALSE(::GetUpdateRect(List().GetCancelButton(1)->GetSafeHwnd(), &dirty, FALSE));
 }
 
 }  // namespace
