@@ -73,6 +73,8 @@ private:
     void OnLobbyRecord(const sUpdateStruct& record);
     void ShowMessageWithoutBlocking(const std::string& title, const std::string& text);
     void BringToFront();
+    // The list stops redrawing while the rest of a burst of requests waits in the queue.
+    void HoldListRedraw(bool hold);
 
     HICON m_hIcon = nullptr;
     ScopedFont m_fontDialog;  // the title's font
@@ -88,6 +90,7 @@ private:
     RECT m_rcRight = {};
     RECT m_rcList = {};
     bool m_bNarrowColumn = false;
+    bool m_bListHeld = false;
     CMavrinDlg m_listTasks;
     CTransparentStatic m_text1004;
     KvButton m_btnClose;
