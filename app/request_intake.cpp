@@ -39,17 +39,22 @@ void CUpDateDlg::ShowMessageWithoutBlocking(const std::string& title, const std:
 
 void CUpDateDlg::OnLobbyRecord(const sUpdateStruct& record) {
     CSingleLock lock(m_csIntake);
+    // Within a burst, the dialog comes forward once, after the burst's last request: each time
+    // costs a scroll, a repaint and two trips to the window system.
+    MSG next;
+    const bool lastOfBurst = !::PeekMessageW(&next, m_hWnd, WM_LOBBY_RECORD, WM_LOBBY_RECORD, PM_NOREMOVE);
+    HoldListRedraw(!lastOfBurst);
     std::string name = FieldText(record.szGameName);
     if (CheckAdded(record)) {
         ShowMessageWithoutBlocking("提示", FormatText("抱歉,您已经添加'%s'游戏,不能重复添加", name.c_str()));
         CtrlStartUpdate();
-        BringToFront();
+        if (lastOfBurst) BringToFront();
         return;
     }
     if (CheckDownloading(record)) {
         ShowMessageWithoutBlocking("提示", FormatText("抱歉,您已经在下载'%s'游戏,不能重复下载", name.c_str()));
         CtrlStartUpdate();
-        BringToFront();
+        if (lastOfBurst) BringToFront();
         return;
     }
     // Not everything is done any more: a pending automatic entry and close wait for this task.
@@ -59,9 +64,17 @@ void CUpDateDlg::OnLobbyRecord(const sUpdateStruct& record) {
     m_vecTasks.push_back(task);
     m_listTasks.InsertItem(task->nIndex, name);
     TraceLine("qen: request queued, game %d \"%s\" row %d", record.nGameID, name.c_str(), task->nIndex.load());
-    BringToFront();
+    if (lastOfBurst) BringToFront();
     CtrlStartUpdate();
-    ShowWindow(SW_SHOWNORMAL);
+    if (lastOfBurst) ShowWindow(SW_SHOWNORMAL);
+}
+
+void CUpDateDlg::HoldListRedraw(bool hold) {
+    // Each row the list takes in while it redraws resizes its scroll bar and lays its header
+    // out again: within a burst it does that once, when it redraws again.
+    if (hold == m_bListHeld) return;
+    m_listTasks.SendMessage(WM_SETREDRAW, hold ? FALSE : TRUE);
+    m_bListHeld = hold;
 }
 
 void CUpDateDlg::BringToFront() {
@@ -71,7 +84,9 @@ void CUpDateDlg::BringToFront() {
         ::InvalidateRect(m_listTasks.GetSafeHwnd(), nullptr, TRUE);
         m_bNarrowColumn = true;
     }
-    for (int row = 0; row < rows; ++row) m_listTasks.EnsureVisible(row, false);
+    // Making the last row entirely visible leaves the list scrolled to it, as walking every row
+    // down to it would, without a scroll and a repaint for each row on the way.
+    if (rows > 0) m_listTasks.EnsureVisible(rows - 1, false);
     ::SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ::SetWindowPos(m_hWnd, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 }

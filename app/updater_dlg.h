@@ -79,6 +79,8 @@ private:
     void OnLobbyRecord(const sUpdateStruct& record);
     void ShowMessageWithoutBlocking(const std::string& title, const std::string& text);
     void BringToFront();
+    // The list stops redrawing while the rest of a burst of requests waits in the queue.
+    void HoldListRedraw(bool hold);
 
     HICON m_hIcon = nullptr;
     ScopedFont m_fontDialog;  // the title's font
@@ -95,6 +97,7 @@ private:
     RECT m_rcList = {};
     bool m_bNarrowColumn = false;
     DWORD m_dwClosedAt = 0;
+    bool m_bListHeld = false;
     CMavrinDlg m_listTasks;
     CTransparentStatic m_text1004;
     KvButton m_btnClose;

@@ -3,6 +3,9 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cwchar>
+#include <iterator>
+#include <vector>
 
 #include "framework/gbk_text.h"
 #include "skin/skin_font.h"
@@ -106,9 +109,8 @@ void CMavrinDlg::SetItemSpeed(int row, float kbPerSecond) {
 
 void CMavrinDlg::SetItemProgress(int row, float fraction) {
     if (row != m_nCurRow) {
-        m_nCurRow = row;
-        SetItemState(-1, 0, LVIS_SELECTED);
-        SetItemState(row, LVIS_SELECTED, LVIS_SELECTED);
+        SetCurrentRow(row);
+        SelectOnly(row);
     }
     m_mapPercent[row] = ProgressPercent(fraction);
 }
@@ -167,8 +169,45 @@ bool CMavrinDlg::GetItemColors(COLORREF& text, COLORREF& back, int, bool selecte
 
 BOOL CMavrinDlg::OnDrawItem(const DRAWITEMSTRUCT* item) {
     if (item == nullptr) return FALSE;
+    if (item->CtlType == ODT_LISTVIEW) {
+        // Taken before the draw: a phase the worker changes meanwhile is then drawn again.
+        const int row = static_cast<int>(item->itemID);
+        m_mapDrawnLook[row] = CurrentLook(row, (item->itemState & ODS_SELECTED) != 0, row == GetItemCount() - 1);
+    }
     DrawItem(*item);
     return TRUE;
+}
+
+bool CMavrinDlg::RowLook::operator==(const RowLook& other) const {
+    return phase == other.phase && percent == other.percent && text == other.text &&
+           enterState == other.enterState && cancelState == other.cancelState && last == other.last;
+}
+
+bool CMavrinDlg::ListLayout::operator==(const ListLayout& other) const {
+    return count == other.count && top == other.top && ::EqualRect(&client, &other.client);
+}
+
+CMavrinDlg::RowLook CMavrinDlg::CurrentLook(int row, bool selected, bool last) const {
+    RowLook look;
+    look.phase = GetItemPhase(row);
+    look.percent = std::max(0, GetItemPercent(row));  // a row without a percent draws 0
+    COLORREF back = 0;
+    GetItemColors(look.text, back, 0, selected);  // the background colour is never painted
+    auto buttonState = [](const KvButton* button) {
+        return button && ::IsWindowVisible(button->GetSafeHwnd()) ? button->GetState() : -1;
+    };
+    look.enterState = buttonState(GetEnterButton(row));
+    look.cancelState = buttonState(GetCancelButton(row));
+    look.last = last;
+    return look;
+}
+
+CMavrinDlg::ListLayout CMavrinDlg::CurrentLayout() const {
+    ListLayout layout;
+    layout.count = GetItemCount();
+    layout.top = static_cast<int>(::SendMessageW(m_hWnd, LVM_GETTOPINDEX, 0, 0));
+    ::GetClientRect(m_hWnd, &layout.client);
+    return layout;
 }
 
 void CMavrinDlg::OnMeasureItem(MEASUREITEMSTRUCT* item) {
@@ -214,6 +253,9 @@ LRESULT CMavrinDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     case WM_MOUSELEAVE:
         return 0;
+    case LVM_SETITEMTEXTW:
+        if (HasItemText(static_cast<int>(wParam), reinterpret_cast<const LVITEMW*>(lParam))) return TRUE;
+        break;
     case WM_NOTIFY: {
         // Swallowing the header's drag moves is not enough where the header applies the
         // width at button-up: refuse the tracking itself, so no column is ever resized.
@@ -251,31 +293,114 @@ void CMavrinDlg::OnMouseMove(LPARAM lParam) {
     hit.pt.y = static_cast<short>(HIWORD(lParam));
     ::SendMessageW(m_hWnd, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
     m_nHotRow = hit.iItem;
-    if (!m_mapCancelButtons.empty() || !m_mapEnterButtons.empty()) m_nCurRow = m_nHotRow;
+    if (!m_mapCancelButtons.empty() || !m_mapEnterButtons.empty()) SetCurrentRow(m_nHotRow);
+}
+
+bool CMavrinDlg::HasItemText(int row, const LVITEMW* item) const {
+    if (item == nullptr || item->pszText == nullptr || item->pszText == LPSTR_TEXTCALLBACKW) return false;
+    if (row < 0 || row >= GetItemCount()) return false;
+    wchar_t current[512] = {};
+    LVITEMW query = {};
+    query.iSubItem = item->iSubItem;
+    query.pszText = current;
+    query.cchTextMax = static_cast<int>(std::size(current));
+    const LRESULT length = ::SendMessageW(m_hWnd, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                                          reinterpret_cast<LPARAM>(&query));
+    // A text that filled the buffer may go on beyond it: treat it as different.
+    return length < static_cast<LRESULT>(std::size(current)) - 1 && std::wcscmp(current, item->pszText) == 0;
+}
+
+std::vector<int> CMavrinDlg::SelectedRows() const {
+    // Usually the one row selected last; otherwise (a click selected another) ask the list.
+    const int count = static_cast<int>(::SendMessageW(m_hWnd, LVM_GETSELECTEDCOUNT, 0, 0));
+    if (count == 0) return {};
+    if (count == 1 && m_nSelectedRow >= 0 && GetItemState(m_nSelectedRow, LVIS_SELECTED) != 0) return {m_nSelectedRow};
+    std::vector<int> rows;
+    for (int row = -1; (row = static_cast<int>(::SendMessageW(m_hWnd, LVM_GETNEXTITEM, static_cast<WPARAM>(row),
+                                                              LVNI_SELECTED))) >= 0;)
+        rows.push_back(row);
+    return rows;
+}
+
+bool CMavrinDlg::IsRowShown(int row) const {
+    const int top = static_cast<int>(::SendMessageW(m_hWnd, LVM_GETTOPINDEX, 0, 0));
+    const int page = static_cast<int>(::SendMessageW(m_hWnd, LVM_GETCOUNTPERPAGE, 0, 0));
+    return row >= top && row <= top + page;  // the last one may show in part
+}
+
+void CMavrinDlg::SelectOnly(int row) {
+    // Clearing only the rows that are selected ends as clearing them all does, without a call
+    // for every row of a long list.
+    const std::vector<int> selected = SelectedRows();
+    bool shown = IsRowShown(row);
+    for (int other : selected) shown = shown || IsRowShown(other);
+    ScopedRegion pending(::CreateRectRgn(0, 0, 0, 0));
+    const int before = shown ? ::GetUpdateRgn(m_hWnd, pending.Get(), FALSE) : NULLREGION;
+    for (int other : selected)
+        if (other != row) SetItemState(other, 0, LVIS_SELECTED);
+    SetItemState(row, LVIS_SELECTED, LVIS_SELECTED);
+    m_nSelectedRow = row;
+    if (!shown) return;  // the list's repaint of rows out of sight paints nothing
+    // Put back what was waiting to be painted before, and only that.
+    ::ValidateRect(m_hWnd, nullptr);
+    if (before != NULLREGION && before != ERROR) ::InvalidateRgn(m_hWnd, pending.Get(), FALSE);
+}
+
+void CMavrinDlg::SetCurrentRow(int row) {
+    m_nCurRow = row;
+    if (row >= 0 && m_bTimerResting && m_hWnd != nullptr) {
+        SetTimer(kTaskListRedrawTimer, kTaskListRedrawPeriodMs);
+        m_bTimerResting = false;
+    }
 }
 
 void CMavrinDlg::OnRedrawTimer() {
-    if (m_nCurRow < 0) return;
+    if (m_nCurRow < 0) {
+        // Each tick wakes the program; an idle list would pay for a hundred a second.
+        KillTimer(kTaskListRedrawTimer);
+        m_bTimerResting = true;
+        return;
+    }
     const int count = GetItemCount();
     if (count <= 0) return;
     // Selecting every row in turn ends with the last row selected, and only that end state is
     // ever painted: go there directly, without a round of state changes at every tick.
     const int last = count - 1;
-    if (GetItemState(last, LVIS_SELECTED) == 0 || SendMessage(LVM_GETSELECTEDCOUNT) != 1) {
-        SetItemState(-1, 0, LVIS_SELECTED);
-        SetItemState(last, LVIS_SELECTED, LVIS_SELECTED);
+    if (GetItemState(last, LVIS_SELECTED) == 0 || SendMessage(LVM_GETSELECTEDCOUNT) != 1) SelectOnly(last);
+
+    // Rows moved (inserted, deleted, scrolled) or the list changed size: repaint them all, which
+    // also places every row's buttons again.
+    const ListLayout layout = CurrentLayout();
+    if (!(layout == m_drawnLayout)) {
+        m_drawnLayout = layout;
+        InvalidateRows(0, last, count);
+        return;
     }
-    // Every row redraws. The row buttons are composed into the rows as they draw, so their own
-    // windows need no repaint: each would cost a paint of its own at every tick.
-    RECT first = {LVIR_BOUNDS, 0, 0, 0};
-    RECT end = {LVIR_BOUNDS, 0, 0, 0};
-    SendMessage(LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
-    SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(last), reinterpret_cast<LPARAM>(&end));
-    // The last row also paints the empty part of the list below it, and the row colour runs
-    // across the whole width.
+    // Otherwise only the visible rows whose look changed since they were drawn. The row buttons
+    // are composed into the rows as they draw, so their own windows need no repaint.
+    const int top = std::max(0, layout.top);
+    const int visible = static_cast<int>(SendMessage(LVM_GETCOUNTPERPAGE)) + 1;  // and a partial one
+    for (int row = top; row <= std::min(last, top + visible); ++row) {
+        const RowLook look = CurrentLook(row, row == last, row == last);
+        auto drawn = m_mapDrawnLook.find(row);
+        if (drawn != m_mapDrawnLook.end() && drawn->second == look) continue;
+        InvalidateRows(row, row, count);
+        // The paint it asked for shows this look at the latest (a hidden list paints once shown).
+        m_mapDrawnLook[row] = look;
+    }
+}
+
+void CMavrinDlg::InvalidateRows(int first, int last, int count) {
+    RECT top = {LVIR_BOUNDS, 0, 0, 0};
+    RECT bottom = {LVIR_BOUNDS, 0, 0, 0};
+    SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(first), reinterpret_cast<LPARAM>(&top));
+    SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(last), reinterpret_cast<LPARAM>(&bottom));
+    // The row colour runs across the whole width, and the last row also paints the empty part
+    // of the list below it.
     RECT client{};
     ::GetClientRect(m_hWnd, &client);
-    RECT rows = {client.left, first.top, client.right, std::max(end.bottom, client.bottom)};
+    RECT rows = {client.left, top.top, client.right, last == count - 1 ? std::max(bottom.bottom, client.bottom)
+                                                                         : bottom.bottom};
     ::RedrawWindow(m_hWnd, &rows, nullptr, RDW_INVALIDATE | RDW_NOCHILDREN);
 }
 

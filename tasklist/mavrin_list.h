@@ -5,10 +5,12 @@
 // uses the entries of its new index until the next refresh rewrites them. Only the enter-game
 // buttons' states are moved up with their rows (MoveEnterButtonsUp): nothing refreshes them.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "framework/gdi_handles.h"
 #include "framework/list_ctrl.h"
@@ -33,8 +35,9 @@ constexpr WPARAM kTaskListEnterGame = 6;
 // A row phase beyond the task's own (0 downloading, 1 unpacking, 2 unpacked): its update
 // failed. The bar cell says so in place of bar and percent.
 constexpr int kRowPhaseFailed = 3;
-// The dialog starts this timer on the list; each tick redraws every row.
+// The dialog starts this timer on the list; each tick repaints the rows whose look changed.
 constexpr UINT_PTR kTaskListRedrawTimer = 100;
+constexpr UINT kTaskListRedrawPeriodMs = 10;
 
 class CMavrinDlg : public CListCtrl {
 public:
@@ -98,9 +101,39 @@ protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    // What a row showed when it was last drawn, besides its texts (setting a text repaints the
+    // row through the list view itself). Only the text colour of the selection shows.
+    struct RowLook {
+        int phase = 0;
+        int percent = 0;
+        COLORREF text = 0;
+        int enterState = -1;  // the button's frame; -1 when it has no visible button
+        int cancelState = -1;
+        bool last = false;  // the last row also paints the area below it
+        bool operator==(const RowLook& other) const;
+    };
+    // Where the rows sit: when this changes, every row is repainted.
+    struct ListLayout {
+        int count = -1;
+        int top = -1;
+        RECT client = {};
+        bool operator==(const ListLayout& other) const;
+    };
+    RowLook CurrentLook(int row, bool selected, bool last) const;
+    ListLayout CurrentLayout() const;
+    void InvalidateRows(int first, int last, int count);
+    // Moves the selection to `row` alone without the list view's repaint of the rows involved:
+    // the redraw timer repaints them if their look changed.
+    void SelectOnly(int row);
+    std::vector<int> SelectedRows() const;
+    bool IsRowShown(int row) const;
+    // A cell set to the text it already has: nothing to change, nothing to repaint.
+    bool HasItemText(int row, const LVITEMW* item) const;
     void AttachHeader();
     void OnMouseMove(LPARAM lParam);
     void OnRedrawTimer();
+    // The redraw timer has nothing to do while no row is current: it rests until one is.
+    void SetCurrentRow(int row);
     // Draws column k's cell text (at most 29 bytes) with the given DrawText format.
     void DrawCellText(HDC dc, int row, int column, const RECT& cell, UINT format);
     void DrawPhaseText(HDC dc, int row, int phase, const RECT& cell);
@@ -138,4 +171,8 @@ private:
     int m_nHotRow = -1;
     int m_nRowHeight = 23;
     bool m_bFiltered = false;
+    std::map<int, RowLook> m_mapDrawnLook;
+    ListLayout m_drawnLayout;
+    bool m_bTimerResting = false;
+    int m_nSelectedRow = -1;  // the row SelectOnly selected last
 };

@@ -1,5 +1,5 @@
 // Clicks on the row buttons become messages to the notify window; header drags resize nothing;
-// timer 100 redraws only once a row is current.
+// timer 100 acts only once a row is current, and then repaints only the rows whose look changed.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -25,6 +25,13 @@ protected:
         RECT r = m_window.RowRect(row);
         ::PostMessageW(ListHwnd(), WM_MOUSEMOVE, 0, At(10, r.top + 5));
         TaskListWindow::Pump(20);
+    }
+    // Row 0 current, one tick, and every row painted as it now looks.
+    void TickAndPaint() {
+        List().SetItemProgress(0, 0.1f);
+        List().SendMessage(WM_TIMER, kTaskListRedrawTimer);
+        TaskListWindow::Pump(20);
+        ::ValidateRect(ListHwnd(), nullptr);
     }
     void Click(HWND target, int x, int y) {
         ::PostMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, At(x, y));
@@ -98,7 +105,7 @@ TEST_F(TaskListInput, MouseMovesLeaveTheCurrentRowAloneUntilButtonsExist) {
     EXPECT_EQ(1, List().GetCurrentRow());
 }
 
-TEST_F(TaskListInput, RedrawTimerRedrawsEveryRowAndEndsOnTheLastOnceARowIsCurrent) {
+TEST_F(TaskListInput, RedrawTimerEndsOnTheLastRowOnceARowIsCurrent) {
     HWND list = ListHwnd();
     List().SetItemState(-1, 0, LVIS_SELECTED);
     ::ValidateRect(list, nullptr);
@@ -112,24 +119,39 @@ TEST_F(TaskListInput, RedrawTimerRedrawsEveryRowAndEndsOnTheLastOnceARowIsCurren
     List().SendMessage(WM_TIMER, kTaskListRedrawTimer);
     EXPECT_EQ(0u, List().GetItemState(0, LVIS_SELECTED));
     EXPECT_EQ(static_cast<UINT>(LVIS_SELECTED), List().GetItemState(2, LVIS_SELECTED));
+    // The first tick repaints every row.
     ASSERT_TRUE(::GetUpdateRect(list, &dirty, FALSE));
-    RECT first = m_window.RowRect(0);
-    RECT last = m_window.RowRect(2);
-    EXPECT_LE(dirty.top, first.top);
-    EXPECT_GE(dirty.bottom, last.bottom);
+    EXPECT_LE(dirty.top, m_window.RowRect(0).top);
+    EXPECT_GE(dirty.bottom, m_window.RowRect(2).bottom);
+}
 
-    // Again, with the selection already in place: every row still redraws, the buttons'
-    // own windows do not (the rows compose them).
-    TaskListWindow::Pump(20);
-    ::ValidateRect(list, nullptr);
+TEST_F(TaskListInput, RedrawTimerLeavesRowsAloneWhenARefreshChangesNothing) {
+    TickAndPaint();
+    // As the dialog's refresh does: the selection moves through the rows and back to the last,
+    // the empty speed texts are written again.
+    for (int row = 0; row < 3; ++row) {
+        List().SetItemPhase(row, 0);
+        List().SetItemProgress(row, row == 0 ? 0.1f : 0.0f);
+        List().SetItemSpeed(row, 0.0f);
+    }
     List().SendMessage(WM_TIMER, kTaskListRedrawTimer);
-    ASSERT_TRUE(::GetUpdateRect(list, &dirty, FALSE));
-    EXPECT_LE(dirty.top, first.top);
-    EXPECT_GE(dirty.bottom, last.bottom);
-    ASSERT_NE(nullptr, List().GetCancelButton(1));
-    EXPECT_FALSE(::GetUpdateRect(List().GetCancelButton(1)->GetSafeHwnd(), &dirty, FALSE));
+    RECT dirty{};
+    EXPECT_FALSE(::GetUpdateRect(ListHwnd(), &dirty, FALSE)) << "an unchanged row was repainted";
     EXPECT_EQ(static_cast<UINT>(LVIS_SELECTED), List().GetItemState(2, LVIS_SELECTED));
     EXPECT_EQ(0u, List().GetItemState(1, LVIS_SELECTED));
+}
+
+TEST_F(TaskListInput, RedrawTimerRepaintsTheRowWhoseBarGrewAndNoOther) {
+    TickAndPaint();
+    List().SetItemProgress(1, 0.5f);
+    List().SendMessage(WM_TIMER, kTaskListRedrawTimer);
+    RECT dirty{};
+    ASSERT_TRUE(::GetUpdateRect(ListHwnd(), &dirty, FALSE)) << "a changed row was not repainted";
+    EXPECT_EQ(m_window.RowRect(1).top, dirty.top);
+    EXPECT_EQ(m_window.RowRect(1).bottom, dirty.bottom);
+    // The row composes its buttons: their own windows are not repainted.
+    ASSERT_NE(nullptr, List().GetCancelButton(1));
+    EXPECT_FALSE(::GetUpdateRect(List().GetCancelButton(1)->GetSafeHwnd(), &dirty, FALSE));
 }
 
 }  // namespace

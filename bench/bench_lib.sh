@@ -1,0 +1,68 @@
+# Sourced by the window benchmarks: a ready-to-copy updater folder with its own lobby port, a
+# lobby simulator beside it, and CPU times of Linux processes. Expects $build, $WINEPREFIX and
+# a $pids array for the processes to end at exit.
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+winpath() { local p="Z:${1//\//\\}"; echo "$p"; }
+
+# The updater's ready-to-copy folder with its own lobby port; $1: folder, $2: port.
+install_updater() {
+  mkdir -p "$1"
+  cp "$build"/bin/updater.exe "$build"/bin/CfgEngine.dll "$build"/bin/Unzip.dll "$build"/bin/Mavrin.exe "$1/"
+  printf '[GameSet]\r\nUpdateSetPort=%s\r\n' "$2" > "$1/kvgame.kcf"
+}
+
+# A lobby that keeps the connection open for $3 seconds after sending; $1: folder, $2: port,
+# rest: lobby-sim options (--request ...). Its output, each line stamped with the monotonic
+# clock, goes to $1/lobby.log.
+start_lobby() {
+  local dir="$1" port="$2" keep="$3"
+  shift 3
+  (cd "$dir" && "$build/wine-run.sh" "$build/bin/lobby-sim.exe" --port "$port" "$@" \
+    --exit-on sent --linger-ms $((keep * 1000)) --timeout $((keep + 60)) 2>&1 | stamp_lines > "$dir/lobby.log") &
+  pids+=($!)
+  for _ in $(seq 1 300); do grep -q 'listening on' "$dir/lobby.log" && return 0; sleep 0.1; done
+  echo "bench: lobby-sim did not start"; cat "$dir/lobby.log"; exit 1
+}
+
+# Prefixes every line with the seconds of the system's monotonic clock, the same in every process.
+stamp_lines() {
+  python3 -u -c '
+import sys, time
+for line in sys.stdin.buffer:
+    sys.stdout.write("%.3f %s" % (time.monotonic(), line.decode("latin-1")))
+    sys.stdout.flush()'
+}
+
+# The demo game served slowly on a free port; sets $http_port.
+serve_demo_game() {
+  http_port=$(free_port)
+  mkdir -p "$work/server"
+  python3 "$root/scripts/make_demo_game.py" "$work/server" "http://127.0.0.1:$http_port" "${1:-40}" >/dev/null
+  "$build/wine-run.sh" "$build/bin/update-server.exe" --root "$(winpath "$work/server")" --port "$http_port" \
+    --rate-kib 200 --quiet > "$work/server.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 1 300); do grep -q "127.0.0.1:$http_port" "$work/server.log" && return 0; sleep 0.1; done
+  echo "bench: update-server did not start"; cat "$work/server.log"; exit 1
+}
+
+# CPU seconds (user+kernel, all threads) of a Linux process, 0 once it is gone. Wine gives
+# another process's user and kernel times as zero, so GetProcessTimes can't be used here; a
+# Wine program is an ordinary Linux process and /proc has its times.
+cpu_seconds() {
+  awk -v hz="$(getconf CLK_TCK)" '{ sub(/^.*\) /, ""); printf "%.2f", ($12 + $13) / hz }' "/proc/$1/stat" 2>/dev/null || echo 0
+}
+now() { date +%s.%N; }
+share() { awk -v c="$1" -v w="$2" 'BEGIN { printf "%.2f", 100 * c / w }'; }
+
+# The Wine server of this prefix works for the updater too (messages, timers): its working
+# folder is named server-DEV-INODE after the prefix, under a temporary folder of Wine's.
+wineserver_pid() {
+  local dir pid
+  dir="server-$(stat -c %D "$WINEPREFIX")-$(printf %x "$(stat -c %i "$WINEPREFIX")")"
+  for pid in /proc/[0-9]*; do
+    case "$(cat "$pid/comm" 2>/dev/null)" in wineserver*) ;; *) continue ;; esac
+    [ "$(basename "$(readlink "$pid/cwd" 2>/dev/null)")" = "$dir" ] && { echo "${pid#/proc/}"; return; }
+  done
+  echo 0
+}
