@@ -11,6 +11,7 @@
 #include "app/process_values.h"
 #include "app/resource.h"
 #include "skin/skin_ids.h"
+#include "framework/gbk_text.h"
 #include "framework/message_box.h"
 #include "framework/trace.h"
 #include "update/exit_flag.h"
@@ -88,9 +89,11 @@ BOOL CUpDateDlg::OnInitDialog() {
                  titleHeight + list.bottom};
     m_rcBottom = {0, titleHeight + list.bottom, m_imgBottom.Width(), titleHeight + list.bottom + m_imgBottom.Height()};
 
-    char modulePath[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, modulePath, MAX_PATH);
-    AppDirFromModulePath(modulePath, g_szAppDir, sizeof g_szAppDir);
+    // Through the wide call: an ANSI path of a folder with Chinese in its name is lossy
+    // wherever the system's code page is not GBK.
+    wchar_t modulePath[MAX_PATH] = {};
+    DWORD length = ::GetModuleFileNameW(nullptr, modulePath, MAX_PATH);
+    AppDirFromModulePath(WideToGbk(std::wstring(modulePath, length)).c_str(), g_szAppDir, sizeof g_szAppDir);
 
     SetTimer(kTimerStartLink, kRefreshMs);
     SetTimer(kTimerRefreshRows, kRefreshMs);
