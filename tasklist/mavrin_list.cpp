@@ -113,15 +113,19 @@ void CMavrinDlg::SetItemProgress(int row, float fraction) {
         SelectOnly(row);
     }
     m_mapPercent[row] = ProgressPercent(fraction);
+    WakeRedrawTimer();
 }
 
 void CMavrinDlg::SetItemPhase(int row, int phase) {
-    std::lock_guard<std::mutex> lock(m_phaseMutex);
-    if (phase != 0) {
-        m_mapPhase[row] = phase;
-    } else {
-        m_mapPhase.erase(row);
+    {
+        std::lock_guard<std::mutex> lock(m_phaseMutex);
+        if (phase != 0) {
+            m_mapPhase[row] = phase;
+        } else {
+            m_mapPhase.erase(row);
+        }
     }
+    WakeRedrawTimer();
 }
 
 int CMavrinDlg::GetItemPhase(int row) const {
@@ -135,13 +139,23 @@ int CMavrinDlg::GetItemPercent(int row) const {
     return found == m_mapPercent.end() ? -1 : found->second;
 }
 
-void CMavrinDlg::ShowEnterButton(int row) { ShowButton(m_mapEnterButtons, row, SW_SHOW); }
+void CMavrinDlg::ShowEnterButton(int row) {
+    WakeRedrawTimer();
+    ShowButton(m_mapEnterButtons, row, SW_SHOW);
+}
 
-void CMavrinDlg::HideEnterButton(int row) { ShowButton(m_mapEnterButtons, row, SW_HIDE); }
+void CMavrinDlg::HideEnterButton(int row) {
+    WakeRedrawTimer();
+    ShowButton(m_mapEnterButtons, row, SW_HIDE);
+}
 
-void CMavrinDlg::HideCancelButton(int row) { ShowButton(m_mapCancelButtons, row, SW_HIDE); }
+void CMavrinDlg::HideCancelButton(int row) {
+    WakeRedrawTimer();
+    ShowButton(m_mapCancelButtons, row, SW_HIDE);
+}
 
 void CMavrinDlg::MoveEnterButtonsUp(int row) {
+    WakeRedrawTimer();
     for (auto it = m_mapEnterButtons.lower_bound(row); it != m_mapEnterButtons.end(); ++it) {
         if (!it->second) continue;
         // The window's own flag: IsWindowVisible would also ask the (maybe hidden) parents.
@@ -348,17 +362,27 @@ void CMavrinDlg::SelectOnly(int row) {
 
 void CMavrinDlg::SetCurrentRow(int row) {
     m_nCurRow = row;
-    if (row >= 0 && m_bTimerResting && m_hWnd != nullptr) {
-        SetTimer(kTaskListRedrawTimer, kTaskListRedrawPeriodMs);
-        m_bTimerResting = false;
-    }
+    if (row >= 0) WakeRedrawTimer();
+}
+
+void CMavrinDlg::WakeRedrawTimer() {
+    if (!m_bTimerResting || m_hWnd == nullptr || m_nCurRow < 0) return;
+    // A timer belongs to its window's thread; other threads' changes reach the rows through
+    // the dialog's refresh, which runs here.
+    if (::GetWindowThreadProcessId(m_hWnd, nullptr) != ::GetCurrentThreadId()) return;
+    SetTimer(kTaskListRedrawTimer, kTaskListRedrawPeriodMs);
+    m_bTimerResting = false;
+}
+
+void CMavrinDlg::RestRedrawTimer() {
+    KillTimer(kTaskListRedrawTimer);
+    m_bTimerResting = true;
 }
 
 void CMavrinDlg::OnRedrawTimer() {
     if (m_nCurRow < 0) {
         // Each tick wakes the program; an idle list would pay for a hundred a second.
-        KillTimer(kTaskListRedrawTimer);
-        m_bTimerResting = true;
+        RestRedrawTimer();
         return;
     }
     const int count = GetItemCount();
@@ -380,6 +404,7 @@ void CMavrinDlg::OnRedrawTimer() {
     // are composed into the rows as they draw, so their own windows need no repaint.
     const int top = std::max(0, layout.top);
     const int visible = static_cast<int>(SendMessage(LVM_GETCOUNTPERPAGE)) + 1;  // and a partial one
+    bool changed = false;
     for (int row = top; row <= std::min(last, top + visible); ++row) {
         const RowLook look = CurrentLook(row, row == last, row == last);
         auto drawn = m_mapDrawnLook.find(row);
@@ -387,7 +412,11 @@ void CMavrinDlg::OnRedrawTimer() {
         InvalidateRows(row, row, count);
         // The paint it asked for shows this look at the latest (a hidden list paints once shown).
         m_mapDrawnLook[row] = look;
+        changed = true;
     }
+    // Nothing changed since the last tick: rest until a row is set or the pointer moves, so a
+    // list whose rows change ten times a second wakes about that often, not a hundred times.
+    if (!changed) RestRedrawTimer();
 }
 
 void CMavrinDlg::InvalidateRows(int first, int last, int count) {
@@ -406,6 +435,14 @@ void CMavrinDlg::InvalidateRows(int first, int last, int count) {
 
 bool CMavrinDlg::PreTranslateMessage(MSG* msg) {
     if (msg == nullptr) return true;
+    // The pointer, a key or a button's own timer may change a row's hover or button frame.
+    if ((msg->message >= WM_MOUSEFIRST && msg->message <= WM_MOUSELAST) ||
+        (msg->message >= WM_NCMOUSEMOVE && msg->message <= WM_NCMBUTTONDBLCLK) ||
+        (msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST) || msg->message == WM_MOUSELEAVE ||
+        msg->message == WM_NCMOUSELEAVE || msg->message == WM_MOUSEHOVER ||
+        (msg->message == WM_TIMER && !(msg->hwnd == m_hWnd && msg->wParam == kTaskListRedrawTimer))) {
+        WakeRedrawTimer();
+    }
     if (msg->message == WM_LBUTTONDOWN) {
         POINT point = {static_cast<short>(LOWORD(msg->lParam)), static_cast<short>(HIWORD(msg->lParam))};
         ::ClientToScreen(msg->hwnd, &point);

@@ -134,6 +134,10 @@ private:
     void OnRedrawTimer();
     // The redraw timer has nothing to do while no row is current: it rests until one is.
     void SetCurrentRow(int row);
+    // The timer also rests after a tick that found nothing changed; whatever may change a row
+    // on this thread wakes it.
+    void WakeRedrawTimer();
+    void RestRedrawTimer();
     // Draws column k's cell text (at most 29 bytes) with the given DrawText format.
     void DrawCellText(HDC dc, int row, int column, const RECT& cell, UINT format);
     void DrawPhaseText(HDC dc, int row, int phase, const RECT& cell);

@@ -154,4 +154,20 @@ TEST_F(TaskListInput, RedrawTimerRepaintsTheRowWhoseBarGrewAndNoOther) {
     EXPECT_FALSE(::GetUpdateRect(List().GetCancelButton(1)->GetSafeHwnd(), &dirty, FALSE));
 }
 
+// A tick that finds nothing changed lets the timer rest (a hundred wake-ups a second cost
+// more than the drawing); setting a row wakes it again.
+TEST_F(TaskListInput, RedrawTimerRestsWhenNothingChangesAndWakesWhenARowIsSet) {
+    TickAndPaint();
+    List().SendMessage(WM_TIMER, kTaskListRedrawTimer);
+    auto tickPending = [this] {
+        ::Sleep(40);
+        MSG msg;
+        return ::PeekMessageW(&msg, ListHwnd(), WM_TIMER, WM_TIMER, PM_REMOVE) != FALSE &&
+               msg.wParam == kTaskListRedrawTimer;
+    };
+    EXPECT_FALSE(tickPending()) << "the timer went on with nothing to do";
+    List().SetItemProgress(1, 0.5f);
+    EXPECT_TRUE(tickPending()) << "a changed row did not wake the timer";
+}
+
 }  // namespace
