@@ -214,7 +214,12 @@ TEST(UpdatePaths, OnlyPathsBelowTheFolderAreInside) {
 // Under a system code page other than 936 the names must still come out as the list wrote them.
 TEST_F(UpdateCommands, ChineseNamesComeOutAsWrittenWhateverTheCodePage) {
     WriteWholeFile(Full("a.txt"), "moved");
-    EXPECT_EQ(0, RunList({{"1", Rel("a.txt"), Rel("说明.txt"), "MOVE"},
+    // Both downloads, each to a Chinese name: the plain one, and the resumable one unpacked.
+    m_server.Serve("/files/notes.txt", ServedFile{"notes"});
+    m_server.Serve("/pkg/game.zip", ServedFile{MakeStoredZip({{"关卡.txt", "level"}})});
+    EXPECT_EQ(0, RunList({{"2", m_server.Url("/files/notes.txt"), Rel("笔记.txt"), ""},
+                          {"3", m_server.Url("/pkg/game.zip"), Rel("游戏包.zip"), "DEC"},
+                          {"1", Rel("a.txt"), Rel("说明.txt"), "MOVE"},
                           {"1", Rel("说明.txt"), Rel("副本.txt"), "COPY"},
                           {"1", Rel("副本.txt"), Rel("改名.txt"), "REN"},
                           {"1", "", Rel("目录"), "CRE"},
@@ -231,7 +236,7 @@ TEST_F(UpdateCommands, ChineseNamesComeOutAsWrittenWhateverTheCodePage) {
         names.insert(found.cFileName);
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
-    EXPECT_EQ((std::set<std::wstring>{L".", L"..", L"改名.txt", L"after"}), names);
+    EXPECT_EQ((std::set<std::wstring>{L".", L"..", L"改名.txt", L"笔记.txt", L"关卡.txt", L"after"}), names);
 }
 
 TEST_F(UpdateCommands, AWordThatIsNoCommandEndsTheList) {
