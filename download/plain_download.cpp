@@ -72,13 +72,13 @@ int FetchOnce(const char* szurl, const char* szfileName, const std::string& path
     TraceLine("qen: int InternetGetFileOnly(...)---InternetOpen(..)");
     TraceLine("qen: szurl = %s", szurl);
 
-    HttpRequestSpec spec;
-    spec.headers = kAcceptHeaders;
-    spec.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+    HttpRequestOptions options;
+    options.headers = kAcceptHeaders;
+    options.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
     HttpRequest sent;
     DWORD openError = 0;
     SendOutcome outcome = SendHttpRequest(
-        session.Get(), szurl, spec, [&task] { return StopRequested(task); }, &sent, &openError);
+        session.Get(), szurl, options, [&task] { return StopRequested(task); }, &sent, &openError);
     if (outcome != SendOutcome::Sent) {
         session.Close();
         if (outcome == SendOutcome::TooManyRedirects) {

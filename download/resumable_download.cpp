@@ -42,7 +42,7 @@ public:
 
 private:
     Pass OneConnection(DWORD connectionFlags, DWORD* readError);
-    bool Send(HINTERNET session, const std::string& url, const HttpRequestSpec& spec, HttpRequest* sent,
+    bool Send(HINTERNET session, const std::string& url, const HttpRequestOptions& options, HttpRequest* sent,
               DWORD* readError, Pass* refused);
     uint64_t ResumeOffset();
     void RecordSideFile();
@@ -100,11 +100,11 @@ Pass ResumableDownload::OneConnection(DWORD connectionFlags, DWORD* readError) {
     {
         // HEAD, not GET: WinINet drains an unread body when the handle closes, so a GET
         // would fetch the whole package once more just to learn its size.
-        HttpRequestSpec spec;
-        spec.verb = "HEAD";
-        spec.flags = 0;
+        HttpRequestOptions options;
+        options.verb = "HEAD";
+        options.flags = 0;
         Pass refused = Pass::Complete;
-        if (!Send(session.Get(), m_url, spec, &sizeRequest, readError, &refused)) return refused;
+        if (!Send(session.Get(), m_url, options, &sizeRequest, readError, &refused)) return refused;
         // An error page's length is not the package's size.
         int sizeStatus = sizeRequest.status;
         m_total = 0;
@@ -121,16 +121,16 @@ Pass ResumableDownload::OneConnection(DWORD connectionFlags, DWORD* readError) {
         LocalFile file;
         const uint64_t offset = ResumeOffset();
         if (!file.OpenAt(m_side, offset)) return Pass::Failed;
-        HttpRequestSpec spec;
-        spec.version = "HTTP/1.0";
-        spec.flags = INTERNET_FLAG_NO_CACHE_WRITE;
-        spec.headers = FormatText("Range:bytes=%llu-\r\n", static_cast<unsigned long long>(offset));
+        HttpRequestOptions options;
+        options.version = "HTTP/1.0";
+        options.flags = INTERNET_FLAG_NO_CACHE_WRITE;
+        options.headers = FormatText("Range:bytes=%llu-\r\n", static_cast<unsigned long long>(offset));
         // Only the same version of the file may continue the side file; any other comes whole.
-        if (offset > 0 && !m_validator.empty()) spec.headers += "If-Range: " + m_validator + "\r\n";
+        if (offset > 0 && !m_validator.empty()) options.headers += "If-Range: " + m_validator + "\r\n";
         // The size request found where redirects lead: ask there.
         HttpRequest dataRequest;
         Pass refused = Pass::Complete;
-        if (!Send(session.Get(), sizeRequest.url, spec, &dataRequest, readError, &refused)) return refused;
+        if (!Send(session.Get(), sizeRequest.url, options, &dataRequest, readError, &refused)) return refused;
         Pass pass = ReceiveBody(dataRequest.request.Get(), file, offset, readError);
         if (pass != Pass::Again) return pass;
     }
@@ -139,10 +139,10 @@ Pass ResumableDownload::OneConnection(DWORD connectionFlags, DWORD* readError) {
 // Sends one request (redirects followed). A server that can't be reached or stays silent is
 // a failed read, tried again; a URL that can't be fetched at all, a redirect loop and an
 // untrusted certificate end the download with a message.
-bool ResumableDownload::Send(HINTERNET session, const std::string& url, const HttpRequestSpec& spec,
+bool ResumableDownload::Send(HINTERNET session, const std::string& url, const HttpRequestOptions& options,
                              HttpRequest* sent, DWORD* readError, Pass* refused) {
     DWORD error = 0;
-    SendOutcome outcome = SendHttpRequest(session, url, spec, [this] { return StopRequested(m_task); }, sent, &error);
+    SendOutcome outcome = SendHttpRequest(session, url, options, [this] { return StopRequested(m_task); }, sent, &error);
     if (outcome == SendOutcome::Sent) return true;
     *refused = Pass::Failed;
     if (outcome == SendOutcome::Stopped) return false;

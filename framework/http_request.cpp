@@ -33,7 +33,7 @@ void ApplyStallLimit(HINTERNET request) {
     InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
 }
 
-SendOutcome SendOnce(HINTERNET session, const UrlParts& parts, const HttpRequestSpec& spec, HttpRequest* out,
+SendOutcome SendOnce(HINTERNET session, const UrlParts& parts, const HttpRequestOptions& options, HttpRequest* out,
                      DWORD* error) {
     out->request.Close();
     out->connection.Close();
@@ -43,18 +43,18 @@ SendOutcome SendOnce(HINTERNET session, const UrlParts& parts, const HttpRequest
         *error = GetLastError();
         return SendOutcome::Failed;
     }
-    DWORD flags = spec.flags | INTERNET_FLAG_NO_AUTO_REDIRECT;
+    DWORD flags = options.flags | INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (parts.scheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
     std::string target = parts.path.empty() ? "/" : parts.path;
-    out->request.Reset(HttpOpenRequestA(out->connection.Get(), spec.verb, target.c_str(), spec.version, nullptr,
+    out->request.Reset(HttpOpenRequestA(out->connection.Get(), options.verb, target.c_str(), options.version, nullptr,
                                         nullptr, flags, 1));
     if (!out->request.IsValid()) {
         *error = GetLastError();
         return SendOutcome::Failed;
     }
     ApplyStallLimit(out->request.Get());
-    const char* headers = spec.headers.empty() ? nullptr : spec.headers.c_str();
-    DWORD headersLength = static_cast<DWORD>(spec.headers.size());
+    const char* headers = options.headers.empty() ? nullptr : options.headers.c_str();
+    DWORD headersLength = static_cast<DWORD>(options.headers.size());
     if (!HttpSendRequestA(out->request.Get(), headers, headersLength, nullptr, 0)) {
         *error = GetLastError();
         return SendOutcome::Failed;
@@ -108,7 +108,7 @@ int RequestStatusCode(HINTERNET request) {
     return status;
 }
 
-SendOutcome SendHttpRequest(HINTERNET session, const std::string& url, const HttpRequestSpec& spec,
+SendOutcome SendHttpRequest(HINTERNET session, const std::string& url, const HttpRequestOptions& options,
                             const std::function<bool()>& stop, HttpRequest* out, DWORD* error) {
     DWORD ignored = 0;
     if (error == nullptr) error = &ignored;
@@ -121,7 +121,7 @@ SendOutcome SendHttpRequest(HINTERNET session, const std::string& url, const Htt
             (parts.scheme != INTERNET_SCHEME_HTTP && parts.scheme != INTERNET_SCHEME_HTTPS)) {
             return SendOutcome::BadUrl;
         }
-        SendOutcome sent = SendOnce(session, parts, spec, out, error);
+        SendOutcome sent = SendOnce(session, parts, options, out, error);
         if (sent != SendOutcome::Sent) return sent;
         out->url = current;
         if (!IsRedirect(out->status)) return SendOutcome::Sent;

@@ -33,16 +33,16 @@ struct HttpRequest {
     int status = 0;
 };
 
-struct HttpRequestSpec {
+struct HttpRequestOptions {
     const char* verb = "GET";
     const char* version = nullptr;  // nullptr: WinINet's default
     std::string headers;            // extra request headers, each line ending in "\r\n"
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 };
 
-// Sends `spec` to `url` on `session` and follows at most kMaxRedirects redirects (301, 302,
+// Sends a request shaped by `options` to `url` on `session` and follows at most kMaxRedirects redirects (301, 302,
 // 303, 307, 308 with a Location). `stop` may be empty.
-SendOutcome SendHttpRequest(HINTERNET session, const std::string& url, const HttpRequestSpec& spec,
+SendOutcome SendHttpRequest(HINTERNET session, const std::string& url, const HttpRequestOptions& options,
                             const std::function<bool()>& stop, HttpRequest* out, DWORD* error);
 
 // The server's certificate was refused (untrusted, expired, for another name, ...).

@@ -5,9 +5,9 @@
 int CInternetSession::QueryStatusCode(const std::string& url) {
     ScopedInternetHandle session(InternetOpenA("updater", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session.IsValid()) return -1;
-    HttpRequestSpec spec;
-    spec.verb = "HEAD";
+    HttpRequestOptions options;
+    options.verb = "HEAD";
     HttpRequest request;
-    if (SendHttpRequest(session.Get(), url, spec, nullptr, &request, nullptr) != SendOutcome::Sent) return -1;
+    if (SendHttpRequest(session.Get(), url, options, nullptr, &request, nullptr) != SendOutcome::Sent) return -1;
     return request.status;
 }
