@@ -40,8 +40,8 @@ struct HttpRequestOptions {
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 };
 
-// Sends a request shaped by `options` to `url` on `session` and follows at most kMaxRedirects redirects (301, 302,
-// 303, 307, 308 with a Location). `stop` may be empty.
+// Sends a request shaped by `options` to `url` on `session` and follows at most
+// kMaxRedirects redirects (301, 302, 303, 307, 308 with a Location). `stop` may be empty.
 SendOutcome SendHttpRequest(HINTERNET session, const std::string& url, const HttpRequestOptions& options,
                             const std::function<bool()>& stop, HttpRequest* out, DWORD* error);
 
