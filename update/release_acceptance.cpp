@@ -58,7 +58,8 @@ bool AcceptRelease(const std::string& url, const ReleaseInfo& info, const std::s
             store[url] = AcceptedRelease{serial, sha256Hex};
             // A folder the updater cannot write must not stop every update; the file is
             // still the publisher's and current.
-            if (!SaveSerialStore(path, store)) TraceLine("qen: serial %s of %s not recorded", info.serial.c_str(), url.c_str());
+            if (!SaveSerialStore(path, store))
+                TraceLine("qen: serial %s of %s not recorded", info.serial.c_str(), url.c_str());
         }
     }
     if (verdict != ReleaseVerdict::kAccepted) {
