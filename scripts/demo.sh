@@ -3,7 +3,9 @@
 # update files from the update server, downloads and unpacks the package, runs the list's
 # file commands, launches the lobby client, reports to the lobby and opens the game's room.
 # The update files are signed with a throw-away publisher key whose public half is installed
-# beside the updater, so the updater runs them only because their signatures verify.
+# beside the updater, so the updater runs them only because their signatures verify and their
+# release sections say they belong to the URLs they came from, are current and not older than
+# anything it accepted before.
 # Prints what happens as it happens, leaves a screenshot taken mid-download, and ends with one
 # line saying whether the game was installed and the lobby told (non-zero exit when not).
 set -euo pipefail
@@ -40,7 +42,8 @@ echo "demo: the updater is installed in $demo/program; the lobby listens on 127.
 mkdir -p "$demo/publisher"
 openssl ecparam -name prime256v1 -genkey -noout -out "$demo/publisher/publisher.pem"
 openssl ec -in "$demo/publisher/publisher.pem" -pubout -out "$demo/program/update-key.pub" 2>/dev/null
-"$root/scripts/sign-update.sh" "$demo/server" "$demo/publisher/publisher.pem" | sed 's/^/  /'
+"$root/scripts/sign-update.sh" "$demo/server" "$demo/publisher/publisher.pem" --base-url "http://127.0.0.1:$http_port" |
+  sed 's/^/  /'
 echo "demo: the public key is installed as $demo/program/update-key.pub"
 
 # The update server, slowed down so the download can be seen (and photographed) in progress.
@@ -101,14 +104,17 @@ echo "demo: lobby client: $(cat "$demo/program/Mavrin.log" 2>/dev/null || echo '
 echo "demo: output.txt:"
 iconv -f GBK -t UTF-8 "$demo/program/output.txt" 2>/dev/null | sed 's/\r$//; s/^/  /' || echo "  (none)"
 echo "demo: the updater $( [ "$updater_ended" = yes ] && echo 'closed itself' || echo 'was still running')"
-echo "demo: signatures the updater checked:"
+echo "demo: signatures and releases the updater checked:"
 verified=$(grep -c 'signature of .* verified' "$trace" || true)
-grep -E 'publisher key|signature of' "$trace" | sed 's/^ *updater: qen: /  /' || echo "  none"
+accepted=$(grep -c 'release of .* accepted' "$trace" || true)
+grep -E 'publisher key|signature of|release of' "$trace" | sed 's/^ *updater: qen: /  /' || echo "  none"
+echo "demo: serials the updater recorded ($demo/program/update-serials.txt):"
+sed 's/\r$//; s/^/  /' "$demo/program/update-serials.txt" 2>/dev/null || echo "  none"
 
 if [ "$installed" = yes ] && [ "$lobby_status" -eq 0 ] && grep -q 'task-ended report' "$demo/lobby.log" &&
-   [ -f "$demo/program/Mavrin.log" ] && [ "$verified" -eq 2 ]; then
-  echo "demo: OK - the update URL file and the list were verified, the game was installed and the lobby got the task-ended report and the start-game-room request"
+   [ -f "$demo/program/Mavrin.log" ] && [ "$verified" -eq 2 ] && [ "$accepted" -eq 2 ]; then
+  echo "demo: OK - the update URL file and the list were verified and their releases accepted, the game was installed and the lobby got the task-ended report and the start-game-room request"
   exit 0
 fi
-echo "demo: FAILED - installed: $installed, lobby exit status: $lobby_status, signatures verified: $verified of 2 (see $demo)"
+echo "demo: FAILED - installed: $installed, lobby exit status: $lobby_status, signatures verified: $verified of 2, releases accepted: $accepted of 2 (see $demo)"
 exit 1

@@ -2,22 +2,53 @@
 # The publisher's tool: signs a release's update files so that updaters with the publisher's
 # key installed accept them.
 #
-#   scripts/sign-update.sh FOLDER KEY.pem
+#   scripts/sign-update.sh FOLDER KEY.pem --base-url URL [--serial N] [--valid-days D]
 #
-# FOLDER is what the update server serves at its root. Update files are the files under it
-# with a "[config]" section (update URL files) or "[listN]" sections (update lists). First,
-# every download entry (action with the value 2) of every list gets "sha256=" of the file
-# its srcfile URL names: the URL's path, read below FOLDER. Then every update file gets
-# FILE.sig beside it: `openssl dgst -sha256 -sign KEY.pem` over its exact bytes. Run it again
-# after any change to a list or a package; it refreshes what it wrote before.
+# FOLDER is what the update server serves at its root, at URL. Update files are the files
+# under it with a "[config]" section (update URL files) or "[listN]" sections (update lists).
+# First, every update file gets a "[release]" section: url= the URL it is served from (URL
+# joined with its path under FOLDER), serial= N (default: the current UTC time as
+# YYYYMMDDHHMMSS, so each release's is higher) and expires= D days from now (default 90), as
+# YYYY-MM-DDTHH:MM:SSZ in UTC. Then every download entry (action with the value 2) of every
+# list gets "sha256=" of the file its srcfile URL names: the URL's path, read below FOLDER.
+# Last, every update file gets FILE.sig beside it: `openssl dgst -sha256 -sign KEY.pem` over
+# its exact bytes. Run it again after any change to a list or a package, and before the
+# release expires; it refreshes what it wrote before.
 set -euo pipefail
 
-if [ $# -ne 2 ] || [ ! -d "$1" ] || [ ! -f "$2" ]; then
-  echo "usage: $0 FOLDER KEY.pem   (FOLDER: the folder the update server serves; KEY.pem: the ECDSA P-256 private key)" >&2
+usage() {
+  echo "usage: $0 FOLDER KEY.pem --base-url URL [--serial N] [--valid-days D]" >&2
+  echo "  FOLDER: the folder the update server serves; KEY.pem: the ECDSA P-256 private key;" >&2
+  echo "  URL: where FOLDER is served; N: the release's serial, 1 to 9223372036854775807" >&2
+  echo "  (default: the UTC time as YYYYMMDDHHMMSS); D: days the release stays valid (default 90)" >&2
+  exit 2
+}
+positional=() base_url="" serial="" valid_days=90
+while [ $# -gt 0 ]; do
+  case $1 in
+    --base-url) [ $# -ge 2 ] || usage; base_url=$2; shift 2 ;;
+    --serial) [ $# -ge 2 ] || usage; serial=$2; shift 2 ;;
+    --valid-days) [ $# -ge 2 ] || usage; valid_days=$2; shift 2 ;;
+    -*) usage ;;
+    *) positional+=("$1"); shift ;;
+  esac
+done
+if [ ${#positional[@]} -ne 2 ] || [ ! -d "${positional[0]}" ] || [ ! -f "${positional[1]}" ]; then usage; fi
+if ! [[ $base_url =~ ^https?://[^/]+ ]]; then
+  echo "sign-update: --base-url must be the http:// or https:// URL FOLDER is served at" >&2
   exit 2
 fi
-folder=$(cd "$1" && pwd)
-key=$2
+if ! [[ $valid_days =~ ^[1-9][0-9]{0,4}$ ]]; then
+  echo "sign-update: --valid-days must be a whole number of days from 1 to 99999" >&2
+  exit 2
+fi
+# Digits without a leading zero, and at 19 digits not above 2^63-1 (compared as text).
+if [ -n "$serial" ] && ! [[ $serial =~ ^[1-9][0-9]{0,18}$ && ( ${#serial} -lt 19 || ! $serial > 9223372036854775807 ) ]]; then
+  echo "sign-update: --serial must be a whole number from 1 to 9223372036854775807" >&2
+  exit 2
+fi
+folder=$(cd "${positional[0]}" && pwd)
+key=${positional[1]}
 
 if ! openssl ec -in "$key" -noout -text 2>/dev/null | grep -q 'prime256v1\|P-256'; then
   echo "sign-update: $key is not an ECDSA P-256 private key" >&2
@@ -34,16 +65,29 @@ if [ ${#update_files[@]} -eq 0 ]; then
   exit 1
 fi
 
-python3 - "$folder" "${update_files[@]}" <<'EOF'
-import hashlib, os, re, sys, urllib.parse
+python3 - "$folder" "$base_url" "$serial" "$valid_days" "${update_files[@]}" <<'EOF'
+import datetime, hashlib, os, re, sys, urllib.parse
 
 folder = os.fsencode(sys.argv[1])
+base_url = sys.argv[2].rstrip("/").encode()
+now = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
+serial = int(sys.argv[3]) if sys.argv[3] else int(now.strftime("%Y%m%d%H%M%S"))
+expires = (now + datetime.timedelta(days=int(sys.argv[4]))).strftime("%Y-%m-%dT%H:%M:%SZ").encode()
+names = [os.fsencode(name) for name in sys.argv[5:]]
 SECTION = re.compile(rb"^\s*\[([^\]]*)\]")
 KEY = re.compile(rb"^\s*([^=;\s][^=]*?)\s*=(.*?)\s*$")
+RELEASE_KEYS = (b"url", b"serial", b"expires")
+
+def key_of(line):
+    match = KEY.match(line)
+    return match.group(1).lower() if match else None
 
 def action_value(text):
     match = re.match(rb"\s*[-+]?\d+", text)
     return int(match.group()) if match else 0
+
+def shown(name):
+    return os.path.relpath(name, folder).decode("utf-8", "replace")
 
 def served_file(url, where):
     path = urllib.parse.unquote_to_bytes(urllib.parse.urlsplit(url.decode("latin-1")).path)
@@ -53,13 +97,24 @@ def served_file(url, where):
     with open(local, "rb") as f:
         return hashlib.sha256(f.read()).hexdigest()
 
-for name in sys.argv[2:]:
+# The URL the updater fetches the file from: the base URL joined with its path under FOLDER.
+def release_url(name):
+    return base_url + b"/" + os.path.relpath(name, folder).replace(os.sep.encode(), b"/")
+
+def end_line(lines, newline):
+    if lines and not lines[-1].endswith(b"\n"): lines[-1] += newline
+
+results, config_values = [], []
+for name in names:
     with open(name, "rb") as f:
-        lines = f.read().splitlines(keepends=True)
+        original = f.read()
+    lines = original.splitlines(keepends=True)
     newline = b"\r\n" if lines and lines[0].endswith(b"\r\n") else b"\n"
+    release = [b"url=" + release_url(name) + newline, b"serial=%d" % serial + newline,
+               b"expires=" + expires + newline]
     # Sections as [start, end) line ranges.
     starts = [i for i, line in enumerate(lines) if SECTION.match(line)] + [len(lines)]
-    out, changed = lines[:starts[0]], False
+    out, previous = lines[:starts[0]], None
     for start, end in zip(starts, starts[1:]):
         section = SECTION.match(lines[start]).group(1).strip()
         body = lines[start + 1:end]
@@ -67,20 +122,48 @@ for name in sys.argv[2:]:
         for line in body:
             match = KEY.match(line)
             if match: values.setdefault(match.group(1).lower(), match.group(2))
+        if section.lower() == b"release":
+            # The first one is what the updater reads; a later one would only mislead.
+            if previous is None:
+                previous = values.get(b"serial", b"")
+                end_line(out, newline)
+                out += [lines[start]] + release + [line for line in body if key_of(line) not in RELEASE_KEYS]
+            continue
+        if section.lower() == b"config":
+            config_values += [(name, value) for value in values.values()]
         if re.fullmatch(rb"list\d+", section, re.I) and action_value(values.get(b"action", b"")) & 2 and values.get(b"srcfile"):
-            where = "%s [%s]" % (os.path.relpath(name, sys.argv[1]), section.decode("latin-1"))
+            where = "%s [%s]" % (shown(name), section.decode("latin-1"))
             digest = served_file(values[b"srcfile"], where).encode()
-            kept = [line for line in body if not (KEY.match(line) and KEY.match(line).group(1).lower() == b"sha256")]
+            kept = [line for line in body if key_of(line) != b"sha256"]
             last = max([i + 1 for i, line in enumerate(kept) if line.strip()] or [0])
             if last > 0 and not kept[last - 1].endswith(b"\n"): kept[last - 1] += newline
             kept.insert(last, b"sha256=" + digest + newline)
-            changed |= kept != body
             body = kept
             print("sign-update: %s sha256=%s" % (where, digest.decode()))
         out += [lines[start]] + body
-    if changed:
+    if previous is None:
+        end_line(out, newline)
+        out += [b"[release]" + newline] + release
+    text = b"".join(out)
+    # Updaters that took the earlier release refuse a lower serial, or the same serial on other
+    # bytes: say so now rather than ship a release nobody accepts.
+    if previous and previous.isdigit() and (serial < int(previous) or (serial == int(previous) and text != original)):
+        sys.exit("sign-update: %s carries serial %s already; the new release needs a higher one"
+                 " (leave out --serial to take the time)" % (shown(name), previous.decode()))
+    results.append((name, text, original))
+    print("sign-update: %s [release] url=%s serial=%d expires=%s"
+          % (shown(name), release_url(name).decode("latin-1"), serial, expires.decode()))
+
+# An update URL file that names a list under the base URL by another spelling gets it refused.
+urls = {release_url(name) for name in names}
+for name, value in config_values:
+    if value.startswith(base_url + b"/") and value not in urls:
+        print("sign-update: warning: %s names %s, which is no update file's url here; updaters will refuse it"
+              % (shown(name), value.decode("latin-1")), file=sys.stderr)
+for name, text, original in results:
+    if text != original:
         with open(name, "wb") as f:
-            f.write(b"".join(out))
+            f.write(text)
 EOF
 
 public=$(mktemp)

@@ -13,6 +13,7 @@
 #include "update/engine_messages.h"
 #include "update/exit_flag.h"
 #include "update/publisher_key.h"
+#include "update/release_acceptance.h"
 #include "update/signature_check.h"
 #include "update/trace_log.h"
 
@@ -30,6 +31,22 @@ std::string ReadIniString(const std::string& path, const std::string& section, c
 }
 
 std::string SectionName(int index) { return FormatText("list%d", index); }
+
+// The "[release]" section and the digest of a signed file fetched to `path`; a refused file
+// is deleted, so nothing reads it later.
+bool AcceptFetchedRelease(const std::string& url, const std::string& path) {
+    ReleaseInfo info;
+    char keys[4] = {};
+    info.present = ::GetPrivateProfileStringA("release", nullptr, "", keys, sizeof keys, path.c_str()) > 0;
+    info.url = ReadIniString(path, "release", "url", kConfigValueCapacity);
+    info.serial = ReadIniString(path, "release", "serial", kConfigValueCapacity);
+    info.expires = ReadIniString(path, "release", "expires", kConfigValueCapacity);
+    std::string digest;
+    FileSha256(GbkToWide(path), &digest);
+    if (AcceptRelease(url, info, digest)) return true;
+    DeleteUpdateFile(path);
+    return false;
+}
 }  // namespace
 
 int ReadListAction(const std::string& listPath, int index) {
@@ -70,6 +87,7 @@ bool ReadUpdateURLFile(UpdateTask* task, std::string* listPath, std::string* lis
     std::string urlFile;
     if (FetchUpdateFile(url, task, &urlFile) == -1) return false;
     if (signedOnly && !CheckUpdateFileSignature(task, key, url, urlFile)) return false;
+    if (signedOnly && !AcceptFetchedRelease(url, urlFile)) return false;
     g_ofsOutput << url << std::endl;
 
     std::string value = ReadIniString(urlFile, "config", FieldText(task->szConfigKey), kConfigValueCapacity);
@@ -87,6 +105,7 @@ bool ReadUpdateURLFile(UpdateTask* task, std::string* listPath, std::string* lis
         return false;
     }
     if (signedOnly && !CheckUpdateFileSignature(task, key, value, fetched)) return false;
+    if (signedOnly && !AcceptFetchedRelease(value, fetched)) return false;
     *listPath = fetched;
     *listUrl = value;
     return true;

@@ -1,6 +1,8 @@
 // Signed update files: with the publisher's key installed, the update URL file and the list
-// run only when their signatures verify, and every download they name carries its sha256;
-// without a key, unsigned lists run as they always did; a malformed key stops every update.
+// run only when their signatures verify, when their "[release]" section says they belong to
+// the URL they came from and are neither older than what was accepted there nor expired, and
+// every download they name carries its sha256; without a key, unsigned lists run as they
+// always did; a malformed key stops every update.
 // The keys are throw-away ones made by the build (make_test_keys.py); the tests sign what
 // they serve with the private key's CNG blob, since the server's port is known only now.
 #include <windows.h>
@@ -11,12 +13,15 @@
 #include "tests/update/engine_fixture.h"
 #include "tests/update/zip_writer.h"
 #include "update/publisher_key.h"
+#include "update/release_check.h"
+#include "update/serial_store.h"
 #include "update/signature_check.h"
 #include "update/update_paths.h"
 
 namespace {
 
 const char kPackage[] = "/pkg/game.zip";
+const char kFuture[] = "2099-12-31T23:59:59Z";
 
 std::string KeyPath(const std::string& name) { return GetModuleDir() + "\\test-keys\\" + name; }
 
@@ -74,26 +79,37 @@ std::vector<unsigned char> KeyBlob(const std::string& name) {
     return blob;
 }
 
+std::string ReleaseSection(const std::string& url, const std::string& serial, const std::string& expires = kFuture) {
+    return "[release]\r\nurl=" + url + "\r\nserial=" + serial + "\r\nexpires=" + expires + "\r\n";
+}
+
 class SignedUpdates : public EngineTest {
 protected:
     void SetUp() override {
         EngineTest::SetUp();
+        ::DeleteFileA(SerialStorePath().c_str());
         ASSERT_EQ(PublisherKeyState::kLoaded, LoadPublisherKey(KeyPath("publisher-test.pub")));
     }
     void TearDown() override {
         LoadPublisherKey(KeyPath("absent.pub"));
+        ::DeleteFileA(SerialStorePath().c_str());
         EngineTest::TearDown();
     }
 
-    void ServeSigned(const std::string& target, const std::string& body, const std::string& signer = "publisher-test") {
-        m_server.Serve(target, ServedFile{body});
-        m_server.Serve(target + ".sig", ServedFile{Sign(body, signer)});
+    // Serves `body` at `target` as the publisher signs it: with a current "[release]" section
+    // for that URL, unless `release` gives another one.
+    void ServeSigned(const std::string& target, const std::string& body, const std::string& signer = "publisher-test",
+                     const std::string& release = "") {
+        std::string bytes = body + (release.empty() ? ReleaseSection(m_server.Url(target), "5") : release);
+        m_server.Serve(target, ServedFile{bytes});
+        m_server.Serve(target + ".sig", ServedFile{Sign(bytes, signer)});
     }
     std::string UrlFileText() const { return "[config]\r\nmain=" + ListUrl() + "\r\n"; }
     // The list and the update URL file naming it, both signed by the publisher.
-    void ServeSignedList(const std::string& listText) {
-        ServeSigned(kListFile, listText);
-        ServeSigned(kUrlFile, UrlFileText());
+    void ServeSignedList(const std::string& listText, const std::string& listRelease = "",
+                         const std::string& urlFileRelease = "") {
+        ServeSigned(kListFile, listText, "publisher-test", listRelease);
+        ServeSigned(kUrlFile, UrlFileText(), "publisher-test", urlFileRelease);
     }
     // Section list<index>: a download of `target`, which serves `body`, with its checksum.
     std::string Download(int index, const std::string& target, const std::string& body, const std::string& dest,
@@ -142,7 +158,7 @@ TEST_F(SignedUpdates, ASignedUrlFileAndListInstallTheGame) {
 TEST_F(SignedUpdates, AListChangedByOneByteAfterSigningIsRefusedAndNothingInItRuns) {
     std::string list = Marker(0) + Ending(1);
     ServeSignedList(list);
-    std::string changed = list;
+    std::string changed = list + ReleaseSection(ListUrl(), "5");
     changed[changed.find("list-ran")] = 'L';  // creates "List-ran": the same folder on this file system
     m_server.Serve(kListFile, ServedFile{changed});
 
@@ -152,7 +168,7 @@ TEST_F(SignedUpdates, AListChangedByOneByteAfterSigningIsRefusedAndNothingInItRu
 
 TEST_F(SignedUpdates, AMissingSignatureIsRefused) {
     ServeSigned(kListFile, Marker(0) + Ending(1));
-    m_server.Serve(kUrlFile, ServedFile{UrlFileText()});  // its ".sig" answers 404
+    m_server.Serve(kUrlFile, ServedFile{UrlFileText() + ReleaseSection(UrlFileUrl(), "5")});  // its ".sig" answers 404
 
     EXPECT_NE(0, RunTask());
     ExpectRefused(UrlFileUrl());
@@ -189,6 +205,84 @@ TEST_F(SignedUpdates, APackageChangedAfterSigningIsRefusedBeforeItIsUnpacked) {
     bool checksumBox = false;
     for (const ShownBox& box : Boxes()) checksumBox |= box.text.find("校验文件") != std::string::npos;
     EXPECT_TRUE(checksumBox);
+}
+
+// A signed file that belongs elsewhere, is older than one accepted before or has expired is
+// refused before anything in the list runs. `earlier`: a list release accepted first (the
+// same list text), after the store was given `storeBefore`.
+TEST_F(SignedUpdates, ReleasesFromAnotherUrlOlderOrExpiredAreRefusedAndNothingRuns) {
+    const std::string list = Marker(0) + Ending(1);
+    const std::string otherGame = m_server.Url("/other-game/list.ini");
+    const std::string older = "更新文件" + ListUrl() + "比已安装的版本旧.";
+    struct Row {
+        const char* what;
+        std::string storeBefore;
+        std::string earlier;
+        std::string listRelease;
+        std::string urlFileRelease;
+        std::string message;  // empty: accepted, the list runs
+    };
+    const Row rows[] = {
+        {"an older serial", "", ReleaseSection(ListUrl(), "7"), ReleaseSection(ListUrl(), "6"), "", older},
+        {"the same serial with other bytes", "", ReleaseSection(ListUrl(), "7", "2098-12-31T23:59:59Z"),
+         ReleaseSection(ListUrl(), "7"), "", older},
+        {"the same file again", "", ReleaseSection(ListUrl(), "7"), ReleaseSection(ListUrl(), "7"), "", ""},
+        {"a newer serial", "", ReleaseSection(ListUrl(), "7"), ReleaseSection(ListUrl(), "20250101000000"), "", ""},
+        {"a damaged store counts as empty, and is made whole again",
+         "update-serials 1\r\n9 00 " + ListUrl() + "\r\n", ReleaseSection(ListUrl(), "3"),
+         ReleaseSection(ListUrl(), "2"), "", older},
+        {"another game's list at this URL", "", "", ReleaseSection(otherGame, "9"), "",
+         "更新文件" + ListUrl() + "不属于此网址."},
+        {"another game's update URL file", "", "", "", ReleaseSection(m_server.Url("/other-game/update.ini"), "9"),
+         "更新文件" + UrlFileUrl() + "不属于此网址."},
+        {"an expired list", "", "", ReleaseSection(ListUrl(), "9", "2020-01-01T00:00:00Z"), "",
+         "更新文件" + ListUrl() + "已过期."},
+        {"no release section", "", "", "[other]\r\n", "", "更新文件" + ListUrl() + "缺少有效的发布信息."},
+        {"serial 0", "", "", ReleaseSection(ListUrl(), "0"), "", "更新文件" + ListUrl() + "缺少有效的发布信息."},
+        {"serial over 2^63-1", "", "", ReleaseSection(ListUrl(), "9223372036854775808"), "",
+         "更新文件" + ListUrl() + "缺少有效的发布信息."},
+        {"no such day", "", "", ReleaseSection(ListUrl(), "9", "2099-02-29T00:00:00Z"), "",
+         "更新文件" + ListUrl() + "缺少有效的发布信息."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Fresh();
+        ::DeleteFileA(SerialStorePath().c_str());
+        if (!row.storeBefore.empty()) WriteWholeFile(SerialStorePath(), row.storeBefore);
+        if (!row.earlier.empty()) {
+            ServeSignedList(list, row.earlier);
+            EXPECT_EQ(0, RunTask());
+            ExpectNoBox();
+            Fresh();
+        }
+        ServeSignedList(list, row.listRelease, row.urlFileRelease);
+        int result = RunTask();
+        if (row.message.empty()) {
+            EXPECT_EQ(0, result);
+            ExpectNoBox();
+            EXPECT_TRUE(FolderExists(Full("list-ran")));
+            continue;
+        }
+        EXPECT_NE(0, result);
+        ExpectOnlyBox(row.message, "错误", kErrorBox);
+        EXPECT_FALSE(FolderExists(Full("list-ran")));
+        EXPECT_FALSE(Requested(kReachable));
+    }
+}
+
+TEST(ReleaseValues, SerialsAndTimesHaveOneSpellingAndTheirWholeRange) {
+    std::uint64_t serial = 0;
+    EXPECT_TRUE(ParseSerial("9223372036854775807", &serial));
+    EXPECT_EQ(9223372036854775807ULL, serial);
+    for (const char* text : {"", "0", "-1", "+1", " 1", "1e3", "18446744073709551617", "99999999999999999999"})
+        EXPECT_FALSE(ParseSerial(text, &serial)) << text;
+
+    std::int64_t seconds = 0;
+    ASSERT_TRUE(ParseReleaseTime("2024-02-29T23:59:59Z", &seconds));
+    EXPECT_EQ(1709251199, seconds);
+    for (const char* text : {"2023-02-29T00:00:00Z", "2024-13-01T00:00:00Z", "2024-01-01T24:00:00Z",
+                             "2024-01-01 00:00:00Z", "2024-01-01T00:00:00", "2024-01-01T00:00:00+00:00"})
+        EXPECT_FALSE(ParseReleaseTime(text, &seconds)) << text;
 }
 
 class UnsignedUpdates : public EngineTest {};
