@@ -146,26 +146,4 @@ TEST_F(Rerun, ADownloadWhoseDestinationHoldsItsSha256IsNotFetched) {
     }
 }
 
-// A real failed run leaves its journal; the same list again fetches nothing it completed and
-// removes the journal at its end.
-TEST_F(Rerun, AFailedRunsCompletedDownloadIsNotFetchedAgain) {
-    m_server.Serve("/files/tool.txt", ServedFile{"new tool"});
-    WriteWholeFile(Full("locked.txt"), "in use");
-    const std::string list = ListText({{"2", m_server.Url("/files/tool.txt"), Rel("tool.txt"), ""},
-                                       {"1", "", Rel("locked.txt"), "DEL"}});
-    HANDLE locked = ::CreateFileA(Full("locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, locked);
-    EXPECT_EQ(-1, RunServed(list));
-    ::CloseHandle(locked);
-    EXPECT_EQ(1, GetsOf("/files/tool.txt"));
-    EXPECT_TRUE(FileExists(TaskJournalPath()));
-
-    EXPECT_EQ(0, RunServed(list));
-    EXPECT_EQ(1, GetsOf("/files/tool.txt")) << "the rerun fetched the tool again";
-    EXPECT_FALSE(FileExists(Full("locked.txt")));
-    EXPECT_EQ("new tool", ReadWholeFile(Full("tool.txt")));
-    EXPECT_TRUE(WentOn());
-    EXPECT_FALSE(FileExists(TaskJournalPath()));
-}
-
 }  // namespace
