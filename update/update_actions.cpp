@@ -12,7 +12,9 @@
 #include "framework/trace.h"
 #include "update/engine_messages.h"
 #include "update/exit_flag.h"
+#include "update/rerun_rules.h"
 #include "update/shell_file_ops.h"
+#include "update/task_journal.h"
 #include "update/trace_log.h"
 #include "update/unpack.h"
 #include "update/update_files.h"
@@ -29,6 +31,7 @@ void LaunchLobbyClient() {
 
 // True when the destination now holds the downloaded file.
 bool RunDownload(const TaskPtr& task, const UpdateListEntry& entry, int row) {
+    if (SkipInstalledDownload(*task, entry, row)) return true;
     DownloadJob job;
     job.pupdateStruct = task;
     std::snprintf(job.szurl, sizeof job.szurl, "%s", entry.srcfile.c_str());
@@ -106,11 +109,14 @@ Step RunCommand(const TaskPtr& task, const UpdateListEntry& entry) {
 
 int ExecuteUpdateList(const TaskPtr& task, const std::string& listPath) {
     const int row = task->nIndex;
+    // Entries an interrupted run of the same list completed are not run again.
+    TaskJournal journal(UpdateListKey(listPath));
     for (int index = 0;; ++index) {
         if (task->bStop) return -1;
         TraceLine("tor1:list[%d]", index);
         int action = ReadListAction(listPath, index);
         if (action == 0) {
+            journal.Finish();
             LaunchLobbyClient();
             return 0;
         }
@@ -129,13 +135,22 @@ int ExecuteUpdateList(const TaskPtr& task, const std::string& listPath) {
             ShowEngineError("解析更新列表文件错误,动作为下载文件但文件路径为空.");
             return -1;
         }
-        if (action & kActionDownload) {
+        if (journal.IsDone(index)) continue;
+        if ((action & kActionDownload) && !journal.IsFetched(index)) {
             if (!CheckPathInsideProgramFolder(entry.destfile)) return -1;
             // The download showed its own message; the installed file is as it was.
             bool downloaded = RunDownload(task, entry, row);
             if (g_bExit || task->bStop || !downloaded) return -1;
+            if (action & kActionCommand) journal.MarkFetched(index);
         }
-        if ((action & kActionCommand) && RunCommand(task, entry) == Step::End) return -1;
+        // A command that a cut-short run already carried out would fail if run again.
+        bool tookEffect = journal.WasInterruptedIn(index) && CommandTookEffect(entry);
+        if ((action & kActionCommand) && !tookEffect && RunCommand(task, entry) == Step::End) {
+            // A command that failed by itself may have failed on the download (a broken archive).
+            if (!g_bExit && !task->bStop) journal.ForgetFetched(index);
+            return -1;
+        }
+        journal.MarkDone(index);
         if (g_bExit) return -1;
     }
 }

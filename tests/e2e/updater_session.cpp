@@ -136,6 +136,16 @@ void UpdaterSession::Start() {
     }
     WriteLobbyConfig(m_folder, m_lobby.Port());
     LeaveUpdaterWindowsUnmanaged(true);
+    Launch();
+}
+
+void UpdaterSession::Relaunch() {
+    m_updater.Kill();
+    ASSERT_FALSE(m_updater.IsRunning()) << "the program did not end when killed";
+    Launch();
+}
+
+void UpdaterSession::Launch() {
     ASSERT_TRUE(m_updater.Start(Local("updater.exe"), "", m_folder));
     m_dialog = WaitForProcessWindow(m_updater.Id(), L"", 60000, kDialogClass);
     ASSERT_NE(nullptr, m_dialog) << "the dialog never opened";

@@ -39,6 +39,9 @@ public:
     // Copies the program into a fresh folder, starts it there, waits for its dialog and for
     // its connection to the lobby. Fails the calling test on any problem.
     void Start();
+    // Ends the program if it still runs (TerminateProcess) and starts it again in the same
+    // folder, as a user would after a crash; waits for its dialog and its lobby connection.
+    void Relaunch();
     // Ends the program if it still runs; removes its folder unless the test failed.
     void Finish(bool keepFolder);
 
@@ -84,6 +87,8 @@ public:
     const std::string& Folder() const { return m_folder; }
 
 private:
+    void Launch();
+
     TestHttpServer m_server;
     TestLobby m_lobby;
     std::string m_folder;

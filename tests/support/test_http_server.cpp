@@ -224,6 +224,7 @@ struct TestHttpServer::Reply {
     bool cutWithReset = false;
     bool cutWithStall = false;
     bool closeAfter = false;
+    std::string target;                         // what the bytes sent are counted for
 };
 
 struct TestHttpServer::Connection {
@@ -287,6 +288,12 @@ int TestHttpServer::BodyResponsesSent(const std::string& target) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto found = m_bodyResponses.find(target);
     return found == m_bodyResponses.end() ? 0 : found->second;
+}
+
+uint64_t TestHttpServer::BodyBytesSent(const std::string& target) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto found = m_bodyBytes.find(target);
+    return found == m_bodyBytes.end() ? 0 : found->second;
 }
 
 // One thread per connection; finished ones are joined as new ones arrive, the rest at stop.
@@ -367,6 +374,7 @@ void TestHttpServer::ServeConnection(SOCKET socket) {
 TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keepAlive) {
     std::lock_guard<std::mutex> lock(m_mutex);
     Reply reply;
+    reply.target = request.target;
     const bool headOnly = request.method == "HEAD";
     auto script = m_scripts.end();
     int status = 200;
@@ -478,6 +486,10 @@ bool TestHttpServer::SendBody(SOCKET socket, const Reply& reply, bool* clientGon
             data = file.body.data() + position;
         }
         if (!SendAll(socket, data, size, m_stop.Get(), clientGone)) return false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bodyBytes[reply.target] += size;
+        }
         position += size;
         remaining -= size;
     }

@@ -92,6 +92,8 @@ public:
     // How many responses with a body (not HEAD, not empty) were started for `target`,
     // 404 pages for unknown targets included.
     int BodyResponsesSent(const std::string& target) const;
+    // Body bytes handed to the network for `target` so far, of every response.
+    uint64_t BodyBytesSent(const std::string& target) const;
     // Connections accepted so far: shows whether a client reused a kept-alive connection.
     int ConnectionsAccepted() const { return m_connectionsAccepted; }
     // Responses whose body could not be sent whole because the client went away.
@@ -121,4 +123,5 @@ private:
     std::map<std::string, Script> m_scripts;
     std::vector<SeenRequest> m_requests;
     std::map<std::string, int> m_bodyResponses;
+    std::map<std::string, uint64_t> m_bodyBytes;
 };

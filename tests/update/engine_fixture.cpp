@@ -9,6 +9,7 @@
 #include "framework/scoped_handle.h"
 #include "tests/support/child_process.h"
 #include "update/exit_flag.h"
+#include "update/task_journal.h"
 #include "update/update_paths.h"
 #include "update/worker_control.h"
 
@@ -128,6 +129,8 @@ void EngineTest::SetUp() {
     m_fullFolder = GetModuleDir() + "\\" + m_folder;
     RemoveTree(m_fullFolder);
     ASSERT_TRUE(::CreateDirectoryA(m_fullFolder.c_str(), nullptr));
+    // Each test's lists start from their top, whatever an earlier test left unfinished.
+    ::DeleteFileW(GbkToWide(TaskJournalPath()).c_str());
     std::snprintf(g_szAppDir, sizeof g_szAppDir, "%s\\", GetModuleDir().c_str());
     g_hMainWnd = nullptr;
     g_pTaskList = nullptr;
@@ -161,6 +164,7 @@ void EngineTest::Fresh() {
     g_bExit = false;
     RemoveTree(m_fullFolder);
     ASSERT_TRUE(::CreateDirectoryA(m_fullFolder.c_str(), nullptr));
+    ::DeleteFileW(GbkToWide(TaskJournalPath()).c_str());
 }
 
 void EngineTest::ServeListText(const std::string& listText) {
