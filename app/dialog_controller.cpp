@@ -65,24 +65,40 @@ void CUpDateDlg::OnTaskEnded(const TaskPtr& task) {
     const size_t finished = CountFinished(m_vecTasks);
     for (size_t i = 0; i < finished; ++i) FlashCaption(FLASHW_ALL | FLASHW_TIMERNOFG, 30, 0);
     // A failed row keeps the dialog open: the user cancels it or closes the program.
-    if (AllFinished(m_vecTasks)) {
-        if (m_vecTasks.size() == 1) {
-            PostMessage(WM_MY_MESSAGE_1, kCodeEnterGame, 0);
-            SetTimer(kTimerAutoClose, kAutoCloseMs);
-            return;
-        }
-        SetTimer(kTimerEnterFirstGame, kEnterFirstGameMs);
-        FlashCaption(FLASHW_ALL | FLASHW_TIMERNOFG, 30, 0);
-    }
+    if (ScheduleAutomaticEntry()) return;
     ::UpdateWindow(m_hWnd);
     PostMessage(WM_MY_MESSAGE_1, kCodeStartWaiting, 0);
     TraceLine("tor: task end handled");
 }
 
+bool CUpDateDlg::ScheduleAutomaticEntry() {
+    if (m_bAutoEntryDue || !AllFinished(m_vecTasks)) return false;
+    m_bAutoEntryDue = true;
+    if (m_vecTasks.size() == 1) {
+        EnterGameAutomatically();
+        SetTimer(kTimerAutoClose, kAutoCloseMs);
+        return true;
+    }
+    SetTimer(kTimerEnterFirstGame, kEnterFirstGameMs);
+    FlashCaption(FLASHW_ALL | FLASHW_TIMERNOFG, 30, 0);
+    return false;
+}
+
+bool CUpDateDlg::EnterGameAutomatically() {
+    // Decided when it happens, not when it was planned: a request may have come in between.
+    if (!AllFinished(m_vecTasks)) {
+        TraceLine("tor: automatic entry left out, not every task has finished");
+        return false;
+    }
+    OnEnterGame(0);
+    return true;
+}
+
 void CUpDateDlg::ReportTaskEnded(const TaskPtr& task) {
     if (!task->bReported) {
         task->bReported = true;
-        SendRecord(m_socket.GetSocket(), MakeTaskEndedReport(*task));
+        // While the link is down it waits, and goes out in order once the lobby is back.
+        m_socket.SendOrQueue(MakeTaskEndedReport(*task));
     }
     m_vecEnding.erase(std::remove(m_vecEnding.begin(), m_vecEnding.end(), task), m_vecEnding.end());
 }
@@ -132,10 +148,8 @@ void CUpDateDlg::OnEnterGame(int row) {
 void CUpDateDlg::OnRemoveTask(const TaskPtr& task) {
     if (task && task->nIndex >= 0) {
         int row = task->nIndex;
+        // The list moves the rows below up with their own button states.
         m_listTasks.DeleteItem(row);
-        m_listTasks.HideCancelButton(row);
-        // The rows below move up with their tasks, and so does each one's enter-game button.
-        m_listTasks.MoveEnterButtonsUp(row);
         ::InvalidateRect(m_listTasks.GetSafeHwnd(), nullptr, TRUE);
         TaskPtr removed = RemoveTaskAtRow(m_vecTasks, row);
         // It may live on with its supervisor; it names no row any more.
@@ -146,13 +160,22 @@ void CUpDateDlg::OnRemoveTask(const TaskPtr& task) {
         m_listTasks.SetColumnWidth(kColumnCancel, kCancelColumnWide);
         m_bNarrowColumn = false;
     }
-    if (m_vecTasks.empty()) OnOK();
+    if (m_vecTasks.empty()) {
+        OnOK();
+    } else {
+        // Cancelling a failed or waiting row may leave only finished ones.
+        ScheduleAutomaticEntry();
+    }
     PostMessage(WM_MY_MESSAGE_1, kCodeStartWaiting, 0);
 }
 
 bool CUpDateDlg::StartGameRoom(int32_t nGameID) {
-    bool sent = SendRecord(m_socket.GetSocket(), MakeStartGameRoomRequest(nGameID));
-    TraceLine("tor:----StartGameRoom--- Rommid =%d send=%d", nGameID, sent ? kRecordSize : SOCKET_ERROR);
+    // Never sent late: once the link is back the user may be somewhere else entirely.
+    if (!m_socket.Send(MakeStartGameRoomRequest(nGameID))) {
+        TraceLine("tor:----StartGameRoom--- Rommid =%d dropped, the lobby link is down", nGameID);
+        return true;
+    }
+    TraceLine("tor:----StartGameRoom--- Rommid =%d send=%d", nGameID, kRecordSize);
     return true;
 }
 
@@ -188,17 +211,35 @@ void CUpDateDlg::OnTimer(UINT_PTR id) {
         PostMessage(WM_MY_MESSAGE_1, kCodeStartLobbyLink, 0);
         break;
     case kTimerAutoClose:
+        if (!LobbyHasHeardEveryEnd()) break;
         KillTimer(kTimerAutoClose);
         OnOK();
         break;
-    case kTimerEnterFirstGame:
+    case kTimerEnterFirstGame: {
         KillTimer(kTimerEnterFirstGame);
-        PostMessage(WM_MY_MESSAGE_1, kCodeEnterGame, 0);
-        SetTimer(kTimerAutoClose, kAutoCloseMs);
+        CSingleLock lock(m_csList);
+        if (EnterGameAutomatically()) SetTimer(kTimerAutoClose, kAutoCloseMs);
         break;
+    }
     default:
         break;
     }
+}
+
+bool CUpDateDlg::LobbyHasHeardEveryEnd() {
+    const size_t waiting = m_socket.QueuedRecords();
+    if (waiting == 0) return true;
+    const DWORD now = ::GetTickCount();
+    if (m_dwCloseWaitSince == 0) {
+        m_dwCloseWaitSince = now;
+        TraceLine("tor: closing waits for the lobby link, %u task-ended records to send", static_cast<unsigned>(waiting));
+        SetTimer(kTimerAutoClose, kCloseWaitTickMs);
+        return false;
+    }
+    if (now - m_dwCloseWaitSince < kCloseWaitMs) return false;
+    TraceLine("tor: closing after %u ms without the lobby link, %u task-ended records unsent", kCloseWaitMs,
+              static_cast<unsigned>(waiting));
+    return true;
 }
 
 void CUpDateDlg::FlashCaption(DWORD flags, UINT count, DWORD timeout) {

@@ -60,6 +60,8 @@ void CUpDateDlg::OnLobbyRecord(const sUpdateStruct& record) {
     // Not everything is done any more: a pending automatic entry and close wait for this task.
     KillTimer(kTimerAutoClose);
     KillTimer(kTimerEnterFirstGame);
+    m_bAutoEntryDue = false;
+    m_dwCloseWaitSince = 0;
     TaskPtr task = CreateTask(record, this, static_cast<int32_t>(m_vecTasks.size()));
     m_vecTasks.push_back(task);
     m_listTasks.InsertItem(task->nIndex, name);

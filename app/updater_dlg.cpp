@@ -234,6 +234,7 @@ void CUpDateDlg::OnReceive(const char* data, int length) {
     if (length != kRecordSize) return;
     auto record = std::make_unique<sUpdateStruct>();
     std::memcpy(record.get(), data, kRecordSize);
+    if (!IsAcceptableRequest(*record)) return;  // the link drops these before they get here
     if (::PostMessageW(m_hWnd, WM_LOBBY_RECORD, 0, reinterpret_cast<LPARAM>(record.get()))) {
         record.release();  // the UI thread owns it now
     } else {

@@ -70,6 +70,13 @@ private:
     void OnCancelRow(int row);
     void OnEnterGame(int row);
     void OnRemoveTask(const TaskPtr& task);
+    // When every queued task has finished: one is entered at once (true), several after
+    // a while. Once until a new request comes in.
+    bool ScheduleAutomaticEntry();
+    // Enters row 0's game if every task is finished now; false otherwise.
+    bool EnterGameAutomatically();
+    // False while task-ended records wait for the lobby link, up to the close's patience.
+    bool LobbyHasHeardEveryEnd();
     void OnTimer(UINT_PTR id);
     void RefreshRows();
     void FlashCaption(DWORD flags, UINT count, DWORD timeout);
@@ -98,6 +105,8 @@ private:
     bool m_bNarrowColumn = false;
     DWORD m_dwClosedAt = 0;
     bool m_bListHeld = false;
+    bool m_bAutoEntryDue = false;   // an automatic entry is planned or done since the last request
+    DWORD m_dwCloseWaitSince = 0;   // when the automatic close began waiting for the link
     CMavrinDlg m_listTasks;
     CTransparentStatic m_text1004;
     KvButton m_btnClose;

@@ -1,13 +1,11 @@
 #include "lobby/socket32.h"
 
-
 #include <cstring>
 
 #include "framework/trace.h"
 
 namespace {
 constexpr int kReceiveBufferSize = 10240;
-constexpr DWORD kRetryPauseMs = 500;
 constexpr int kStopped = -2;
 }  // namespace
 
@@ -34,23 +32,60 @@ CSocket32::~CSocket32() {
 
 bool CSocket32::ReadPort() { return ReadLobbyPort(m_cfg, &m_nPort); }
 
-int CSocket32::Connect() {
-    m_socket.Reset(socket(AF_INET, SOCK_STREAM, 0));
+SOCKET CSocket32::GetSocket() const {
+    std::lock_guard<std::mutex> lock(m_sendMutex);
+    return m_socket.Get();
+}
+
+bool CSocket32::Connect() {
+    ScopedSocket candidate(socket(AF_INET, SOCK_STREAM, 0));
+    if (!candidate.IsValid()) return false;
     sockaddr_in address;
     std::memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(m_nPort));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    TraceLine("lumo456: update SetClientSimpleSocket port no  %d", m_nPort);
-    // A refused connection is not an error here: it shows up as failed receives.
-    connect(m_socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    return 0;
+    // Not blocking while it connects: a refused connection can take Windows a second or two
+    // to report, and the next attempt should not wait for that.
+    u_long nonBlocking = 1;
+    ioctlsocket(candidate.Get(), FIONBIO, &nonBlocking);
+    if (connect(candidate.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
+        fd_set writable;
+        fd_set failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(candidate.Get(), &writable);
+        FD_SET(candidate.Get(), &failed);
+        timeval wait = {0, static_cast<long>(kConnectWaitMs * 1000)};
+        if (select(0, nullptr, &writable, &failed, &wait) != 1 || !FD_ISSET(candidate.Get(), &writable)) {
+            int error = WSAETIMEDOUT;
+            int size = sizeof error;
+            if (FD_ISSET(candidate.Get(), &failed))
+                getsockopt(candidate.Get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
+            WSASetLastError(error);
+            return false;
+        }
+    }
+    u_long blocking = 0;
+    ioctlsocket(candidate.Get(), FIONBIO, &blocking);
+    std::lock_guard<std::mutex> lock(m_sendMutex);
+    m_socket = std::move(candidate);
+    m_bConnected = true;
+    FlushQueueLocked();
+    return true;
+}
+
+void CSocket32::Disconnect() {
+    std::lock_guard<std::mutex> lock(m_sendMutex);
+    m_bConnected = false;
+    m_socket.Close();
 }
 
 bool CSocket32::SetClientSimpleSocket(ISimpleSocket* callback) {
     if (m_hThread.IsValid()) return true;  // the link is started once
     m_pCallback = callback;
-    Connect();
+    TraceLine("lumo456: update SetClientSimpleSocket port no  %d", m_nPort);
     m_bRunning = true;
     m_hThread.Reset(::CreateThread(nullptr, 0, ReceiveThreadProc, this, 0, nullptr));
     if (!m_hThread.IsValid()) {
@@ -63,11 +98,46 @@ void CSocket32::Shutdown() {
     m_bRunning = false;
     if (m_hStopEvent.IsValid()) ::SetEvent(m_hStopEvent.Get());
     if (m_hThread.IsValid()) {
-        // The stop event ends a pending receive at once; the socket outlives the thread.
+        // The stop event ends a pending receive or pause at once; the socket outlives the thread.
         ::WaitForSingleObject(m_hThread.Get(), INFINITE);
         m_hThread.Close();
     }
+    std::lock_guard<std::mutex> lock(m_sendMutex);
+    m_bConnected = false;
     m_socket.Close();
+    if (!m_queue.empty()) {
+        TraceLine("qen: %u records for the lobby never sent, the link stayed down",
+                  static_cast<unsigned>(m_queue.size()));
+        m_queue.clear();
+    }
+}
+
+bool CSocket32::Send(const sUpdateStruct& record) {
+    std::lock_guard<std::mutex> lock(m_sendMutex);
+    FlushQueueLocked();
+    if (!m_bConnected || !m_queue.empty()) return false;
+    return SendRecord(m_socket.Get(), record);
+}
+
+void CSocket32::SendOrQueue(const sUpdateStruct& record) {
+    std::lock_guard<std::mutex> lock(m_sendMutex);
+    m_queue.push_back(record);
+    FlushQueueLocked();
+    if (!m_queue.empty()) {
+        TraceLine("qen: record for game %d kept until the lobby link is back, %u waiting", record.nGameID,
+                  static_cast<unsigned>(m_queue.size()));
+    }
+}
+
+size_t CSocket32::QueuedRecords() const {
+    std::lock_guard<std::mutex> lock(m_sendMutex);
+    return m_queue.size();
+}
+
+void CSocket32::FlushQueueLocked() {
+    // A failed send leaves the record first in line; the receive thread sees the broken link
+    // and the next connection takes it.
+    while (m_bConnected && !m_queue.empty() && SendRecord(m_socket.Get(), m_queue.front())) m_queue.pop_front();
 }
 
 DWORD WINAPI CSocket32::ReceiveThreadProc(void* param) {
@@ -80,12 +150,12 @@ DWORD WINAPI CSocket32::ReceiveThreadProc(void* param) {
     }
 }
 
-void CSocket32::PauseAfterError() {
-    if (m_hStopEvent.IsValid()) {
-        ::WaitForSingleObject(m_hStopEvent.Get(), kRetryPauseMs);
-    } else {
-        ::Sleep(kRetryPauseMs);
+bool CSocket32::Pause(DWORD ms) {
+    if (!m_hStopEvent.IsValid()) {
+        ::Sleep(ms);
+        return m_bRunning;
     }
+    return ::WaitForSingleObject(m_hStopEvent.Get(), ms) == WAIT_TIMEOUT && m_bRunning;
 }
 
 int CSocket32::ReceiveOnce(char* buffer, int size) {
@@ -115,23 +185,41 @@ int CSocket32::ReceiveOnce(char* buffer, int size) {
 
 int CSocket32::ReceiveThread() {
     char buffer[kReceiveBufferSize];
+    bool down = false;  // a line said the link is lost, none yet that it is back
     while (m_bRunning) {
+        if (!m_bConnected) {
+            if (!Connect()) {
+                if (!down) {
+                    TraceLine("qen: lobby not reachable at port %d, err = %d; trying again", m_nPort,
+                              WSAGetLastError());
+                    down = true;
+                }
+                if (!Pause(kReconnectPauseMs)) break;
+                continue;
+            }
+            if (down) TraceLine("qen: lobby link back");
+            down = false;
+        }
         std::memset(buffer, 0, sizeof buffer);
         int received = ReceiveOnce(buffer, sizeof buffer);
         if (received == kStopped) break;
         if (received <= 0) {
+            // Closed or reset by the lobby: one line, then attempts until it is back.
             TraceLine("qen: SimpleSocket->Receive(..) 错误，可能断线.0 err = %d", WSAGetLastError());
+            down = true;
+            Disconnect();
             if (m_assembler.Pending() > 0) {
                 TraceLine("qen: link ended inside a record, %u bytes dropped",
                           static_cast<unsigned>(m_assembler.Pending()));
                 m_assembler.Reset();
             }
-            PauseAfterError();
+            if (!Pause(kReconnectPauseMs)) break;
             continue;
         }
-        m_assembler.Feed(buffer, static_cast<size_t>(received), [this](const char* record, int length) {
-            if (m_pCallback != nullptr && m_bRunning) m_pCallback->OnReceive(record, length);
-        });
+        m_assembler.Feed(buffer, static_cast<size_t>(received), ::GetTickCount(),
+                         [this](const char* record, int length) {
+                             if (m_pCallback != nullptr && m_bRunning) m_pCallback->OnReceive(record, length);
+                         });
     }
     return 0;
 }

@@ -2,6 +2,21 @@
 
 #include <cstring>
 
+namespace {
+template <size_t N>
+bool IsTerminated(const char (&field)[N]) {
+    for (size_t i = 0; i < N; ++i) {
+        if (field[i] == '\0') return true;
+    }
+    return false;
+}
+}  // namespace
+
+bool IsAcceptableRequest(const sUpdateStruct& record) {
+    return record.cCmd == kCmdRequest && IsTerminated(record.szGameName) && IsTerminated(record.szUrl) &&
+           IsTerminated(record.szConfigKey) && record.szUrl[0] != '\0';
+}
+
 sUpdateStruct MakeTaskEndedReport(const sUpdateStruct& request) {
     sUpdateStruct report;
     std::memcpy(&report, &request, sizeof report);

@@ -27,6 +27,7 @@ static_assert(offsetof(sUpdateStruct, szConfigKey) == 1208, "szConfigKey offset"
 
 enum : uint8_t {
     kCmdTaskEnded = 0,
+    kCmdRequest = 1,  // what the lobby sends for a game to install or update
     kCmdStartGameRoom = 3,
 };
 
@@ -44,6 +45,10 @@ void SetFieldText(char (&field)[N], const std::string& text) {
     size_t len = text.size() < N - 1 ? text.size() : N - 1;
     for (size_t i = 0; i < N; ++i) field[i] = i < len ? text[i] : '\0';
 }
+
+// The intake takes a record only as a request: cCmd 1, every text field terminated inside its
+// width and an update URL to fetch. Anything else on the link means it is out of step.
+bool IsAcceptableRequest(const sUpdateStruct& record);
 
 // The task-ended report: the record as received with byte 0 set to 0, every other byte unchanged.
 sUpdateStruct MakeTaskEndedReport(const sUpdateStruct& request);

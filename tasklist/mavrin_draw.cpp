@@ -61,6 +61,7 @@ void CMavrinDlg::DrawProgressCell(HDC dc, int row, int phase, const RECT& cell) 
 
 void CMavrinDlg::PlaceButtons(int row, int offset, const RECT& item, int column) {
     KvButton* button = column == kColumnEnterGame ? GetEnterButton(row) : GetCancelButton(row);
+    if (button == nullptr || button->GetSafeHwnd() == nullptr) return;
     RECT client{};
     ::GetClientRect(button->GetSafeHwnd(), &client);
     const int y = CentredTop(item.top, item.bottom, client.bottom);
@@ -70,8 +71,12 @@ void CMavrinDlg::PlaceButtons(int row, int offset, const RECT& item, int column)
         // Centred between the cell's left edge and the end of the row.
         const int x = item.left + offset + static_cast<int>((item.right - item.left - offset - client.right) / 2.0);
         button->SetPosition(x, y);
-        button->ShowWindow(SW_SHOW);
     }
+    // A row being placed is in view: its cancel button shows, its enter-game button when its
+    // task can be entered.
+    const bool show = column != kColumnEnterGame || IsEnterShown(row);
+    const bool shown = (::GetWindowLongPtrW(button->GetSafeHwnd(), GWL_STYLE) & WS_VISIBLE) != 0;
+    if (show != shown) button->ShowWindow(show ? SW_SHOW : SW_HIDE);
 }
 
 void CMavrinDlg::HideSurplusButtons() {
@@ -82,21 +87,25 @@ void CMavrinDlg::HideSurplusButtons() {
     }
 }
 
-void CMavrinDlg::ComposeRowButton(HDC dc, int row, bool enter) {
-    auto& buttons = enter ? m_mapEnterButtons : m_mapCancelButtons;
-    std::unique_ptr<KvButton>& button = buttons[row];
-    if (!button) {
+void CMavrinDlg::CreateRowButtons(int row) {
+    for (bool enter : {true, false}) {
+        std::unique_ptr<KvButton>& button = (enter ? m_mapEnterButtons : m_mapCancelButtons)[row];
+        if (button) continue;
         button = std::make_unique<KvButton>();
         RECT empty = {0, 0, 0, 0};
-        if (button->Create("Caption", WS_CHILD | WS_VISIBLE, empty, m_hWnd, static_cast<UINT>(row))) {
+        // Hidden until the row places it.
+        if (button->Create("Caption", WS_CHILD, empty, m_hWnd, static_cast<UINT>(row))) {
             if (enter)
                 button->LoadSkin(m_hEnterSkinInst, m_nEnterSkinId);
             else
                 button->LoadSkin(m_hCancelSkinInst, m_nCancelSkinId);
-            // A row can't enter its game before it is finished; the dialog shows the button then.
-            button->ShowWindow(enter ? SW_HIDE : SW_SHOW);
         }
     }
+}
+
+void CMavrinDlg::ComposeRowButton(HDC dc, int row, bool enter) {
+    KvButton* button = enter ? GetEnterButton(row) : GetCancelButton(row);
+    if (button == nullptr) return;
     HWND hwnd = button->GetSafeHwnd();
     if (hwnd == nullptr || !::IsWindowVisible(hwnd)) return;
     RECT rect{};
@@ -142,6 +151,7 @@ void CMavrinDlg::DrawItem(const DRAWITEMSTRUCT& item) {
         if (last && painted.bottom > r.bottom)
             FillSolid(dc, RECT{painted.left, r.bottom, painted.right, painted.bottom}, m_clrRowOdd);
 
+        CreateRowButtons(row);
         const int phase = GetItemPhase(row);
         HWND header = reinterpret_cast<HWND>(::SendMessageW(m_hWnd, LVM_GETHEADER, 0, 0));
         const int columns = header ? static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;

@@ -140,13 +140,16 @@ int CMavrinDlg::GetItemPercent(int row) const {
 }
 
 void CMavrinDlg::ShowEnterButton(int row) {
+    if (row < 0) return;
     WakeRedrawTimer();
-    ShowButton(m_mapEnterButtons, row, SW_SHOW);
+    m_setEnterRows.insert(row);
+    PlaceAllButtons();
 }
 
 void CMavrinDlg::HideEnterButton(int row) {
     WakeRedrawTimer();
-    ShowButton(m_mapEnterButtons, row, SW_HIDE);
+    m_setEnterRows.erase(row);
+    PlaceAllButtons();
 }
 
 void CMavrinDlg::HideCancelButton(int row) {
@@ -154,16 +157,62 @@ void CMavrinDlg::HideCancelButton(int row) {
     ShowButton(m_mapCancelButtons, row, SW_HIDE);
 }
 
-void CMavrinDlg::MoveEnterButtonsUp(int row) {
-    WakeRedrawTimer();
-    for (auto it = m_mapEnterButtons.lower_bound(row); it != m_mapEnterButtons.end(); ++it) {
-        if (!it->second) continue;
-        // The window's own flag: IsWindowVisible would also ask the (maybe hidden) parents.
-        const KvButton* below = FindButton(m_mapEnterButtons, it->first + 1);
-        const bool shown = below && below->GetSafeHwnd() &&
-                           (::GetWindowLongPtrW(below->GetSafeHwnd(), GWL_STYLE) & WS_VISIBLE) != 0;
-        it->second->ShowWindow(shown ? SW_SHOW : SW_HIDE);
+void CMavrinDlg::OnRowDeleted(int row) {
+    // The rows below move up, each with its own task's state.
+    std::set<int> moved;
+    for (int entry : m_setEnterRows) {
+        if (entry < row) moved.insert(entry);
+        if (entry > row) moved.insert(entry - 1);
     }
+    m_setEnterRows.swap(moved);
+    WakeRedrawTimer();
+    PlaceAllButtons();
+}
+
+void CMavrinDlg::OnRowInserted(int row) {
+    std::set<int> moved;
+    for (int entry : m_setEnterRows) moved.insert(entry < row ? entry : entry + 1);
+    m_setEnterRows.swap(moved);
+}
+
+RECT CMavrinDlg::RowArea() const {
+    RECT area{};
+    ::GetClientRect(m_hWnd, &area);
+    HWND header = reinterpret_cast<HWND>(::SendMessageW(m_hWnd, LVM_GETHEADER, 0, 0));
+    RECT headerRect{};
+    if (header != nullptr && ::IsWindowVisible(header) && ::GetWindowRect(header, &headerRect)) {
+        ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&headerRect), 2);
+        area.top = std::max(area.top, headerRect.bottom);
+    }
+    return area;
+}
+
+void CMavrinDlg::PlaceAllButtons() {
+    if (m_hWnd == nullptr) return;
+    const int count = GetItemCount();
+    const RECT area = RowArea();
+    for (const auto& entry : m_mapCancelButtons) PlaceButton(entry.first, entry.second.get(), kColumnCancel, count, area);
+    for (const auto& entry : m_mapEnterButtons)
+        PlaceButton(entry.first, entry.second.get(), kColumnEnterGame, count, area);
+}
+
+void CMavrinDlg::PlaceButton(int row, KvButton* button, int column, int count, const RECT& rowArea) {
+    if (button == nullptr || button->GetSafeHwnd() == nullptr) return;
+    bool show = row < count && (column != kColumnEnterGame || IsEnterShown(row));
+    RECT item = {LVIR_BOUNDS, 0, 0, 0};
+    if (show) {
+        SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+        // A row scrolled out of view keeps its buttons out of sight, not where it used to be.
+        show = item.bottom > rowArea.top && item.top < rowArea.bottom;
+    }
+    if (show) {
+        int offset = 0;
+        for (int k = 0; k < column; ++k) offset += GetColumnWidth(k);
+        PlaceButtons(row, offset, item, column);
+    }
+    // The window's own flag: IsWindowVisible would also ask the (maybe hidden) parents.
+    const bool shown = (::GetWindowLongPtrW(button->GetSafeHwnd(), GWL_STYLE) & WS_VISIBLE) != 0;
+    if (shown != show) button->ShowWindow(show ? SW_SHOW : SW_HIDE);
 }
 
 void CMavrinDlg::ShowButton(const std::map<int, std::unique_ptr<KvButton>>& buttons, int row, int command) {
@@ -270,6 +319,37 @@ LRESULT CMavrinDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case LVM_SETITEMTEXTW:
         if (HasItemText(static_cast<int>(wParam), reinterpret_cast<const LVITEMW*>(lParam))) return TRUE;
         break;
+    case LVM_DELETEITEM: {
+        const LRESULT deleted = DefWindowProc(message, wParam, lParam);
+        if (deleted) OnRowDeleted(static_cast<int>(wParam));
+        return deleted;
+    }
+    case LVM_DELETEALLITEMS: {
+        const LRESULT deleted = DefWindowProc(message, wParam, lParam);
+        if (deleted) {
+            m_setEnterRows.clear();
+            PlaceAllButtons();
+        }
+        return deleted;
+    }
+    case LVM_INSERTITEMA:
+    case LVM_INSERTITEMW: {
+        const LRESULT row = DefWindowProc(message, wParam, lParam);
+        if (row >= 0) OnRowInserted(static_cast<int>(row));
+        return row;
+    }
+    case WM_VSCROLL:
+    case WM_MOUSEWHEEL:
+    case WM_KEYDOWN:
+    case WM_SIZE:
+    case LVM_ENSUREVISIBLE:
+    case LVM_SCROLL: {
+        // The list view scrolls its rows but leaves child windows where they are.
+        const LRESULT top = ::SendMessageW(m_hWnd, LVM_GETTOPINDEX, 0, 0);
+        const LRESULT result = DefWindowProc(message, wParam, lParam);
+        if (::SendMessageW(m_hWnd, LVM_GETTOPINDEX, 0, 0) != top || message == WM_SIZE) PlaceAllButtons();
+        return result;
+    }
     case WM_NOTIFY: {
         // Swallowing the header's drag moves is not enough where the header applies the
         // width at button-up: refuse the tracking itself, so no column is ever resized.
@@ -397,6 +477,7 @@ void CMavrinDlg::OnRedrawTimer() {
     const ListLayout layout = CurrentLayout();
     if (!(layout == m_drawnLayout)) {
         m_drawnLayout = layout;
+        PlaceAllButtons();
         InvalidateRows(0, last, count);
         return;
     }

@@ -2,14 +2,17 @@
 // The task list: one owner-drawn row per task, in queue order. Besides the item texts it
 // keeps, per row index, the row's phase and progress percent, and the row's two buttons.
 // Entries are keyed by index and never renumbered: after a delete, the row that moves up
-// uses the entries of its new index until the next refresh rewrites them. Only the enter-game
-// buttons' states are moved up with their rows (MoveEnterButtonsUp): nothing refreshes them.
+// uses the entries of its new index until the next refresh rewrites them. Whether a row's task
+// can be entered is different: nothing refreshes it, so it moves with its row when rows are
+// deleted or inserted, and the buttons are shown and placed from it and from where their rows
+// are now.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "framework/gdi_handles.h"
@@ -64,12 +67,12 @@ public:
     // Phase 0 removes the row's entry. Safe from a worker thread.
     void SetItemPhase(int row, int phase);
 
+    // The row's task can be entered (or no longer): its button shows whenever the row is in
+    // view, also when the row has not been drawn yet.
     void ShowEnterButton(int row);
     void HideEnterButton(int row);
+    bool IsEnterShown(int row) const { return m_setEnterRows.count(row) != 0; }
     void HideCancelButton(int row);
-    // After `row` was deleted: each row below takes the enter-game state of the row it came
-    // from (the state belongs to the task, which moved up); the old last one is hidden.
-    void MoveEnterButtonsUp(int row);
 
     int GetItemPhase(int row) const;
     // -1 when the row has no percent yet.
@@ -143,6 +146,17 @@ private:
     void DrawPhaseText(HDC dc, int row, int phase, const RECT& cell);
     void DrawProgressCell(HDC dc, int row, int phase, const RECT& cell);
     void PlaceButtons(int row, int offset, const RECT& item, int column);
+    // Creates the row's two buttons when it has none yet.
+    void CreateRowButtons(int row);
+    // Every button placed at its row's current position, shown only while the row is in view
+    // (and, for an enter-game button, its task can be entered).
+    void PlaceAllButtons();
+    void PlaceButton(int row, KvButton* button, int column, int count, const RECT& rowArea);
+    // The part of the client area where rows show: below the header.
+    RECT RowArea() const;
+    // Keeps the enter-game states with their rows when the list view deletes or inserts one.
+    void OnRowDeleted(int row);
+    void OnRowInserted(int row);
     void HideSurplusButtons();
     void ComposeRowButton(HDC dc, int row, bool enter);
     static void ShowButton(const std::map<int, std::unique_ptr<KvButton>>& buttons, int row, int command);
@@ -167,6 +181,7 @@ private:
     int m_nCurRow = -1;
     std::map<int, std::unique_ptr<KvButton>> m_mapCancelButtons;
     std::map<int, std::unique_ptr<KvButton>> m_mapEnterButtons;
+    std::set<int> m_setEnterRows;  // rows whose task can be entered
     HINSTANCE m_hCancelSkinInst = nullptr;
     UINT m_nCancelSkinId = 0;
     HINSTANCE m_hEnterSkinInst = nullptr;

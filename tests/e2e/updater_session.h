@@ -37,8 +37,9 @@ public:
     ~UpdaterSession();
 
     // Copies the program into a fresh folder, starts it there, waits for its dialog and for
-    // its connection to the lobby. Fails the calling test on any problem.
-    void Start();
+    // its connection to the lobby (unless `waitForLobby` is false: the test lets the lobby
+    // listen and accept later). Fails the calling test on any problem.
+    void Start(bool waitForLobby = true);
     // Ends the program if it still runs (TerminateProcess) and starts it again in the same
     // folder, as a user would after a crash; waits for its dialog and its lobby connection.
     void Relaunch();
@@ -82,12 +83,13 @@ public:
     static std::string ReadWholeFile(const std::string& path);
 
     TestHttpServer& Server() { return m_server; }
+    TestLobby& Lobby() { return m_lobby; }
     ChildProcess& Program() { return m_updater; }
     HWND Dialog() const { return m_dialog; }
     const std::string& Folder() const { return m_folder; }
 
 private:
-    void Launch();
+    void Launch(bool waitForLobby = true);
 
     TestHttpServer m_server;
     TestLobby m_lobby;

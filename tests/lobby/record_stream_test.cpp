@@ -1,4 +1,5 @@
-// The lobby link's stream is cut back into whole records whatever the read boundaries.
+// The lobby link's stream is cut back into whole requests whatever the read boundaries, and
+// realigns after bytes that do not form a request.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,22 +11,46 @@
 
 namespace {
 
+// Requests whose every byte differs from the next one's, text fields terminated.
 std::string Records(int count) {
-    std::string bytes(static_cast<size_t>(count) * kRecordSize, '\0');
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 31 + i / kRecordSize) & 0xFF);
+    std::string bytes;
+    for (int i = 0; i < count; ++i) {
+        sUpdateStruct record = {};
+        char* raw = reinterpret_cast<char*>(&record);
+        for (size_t b = 0; b < sizeof record; ++b) raw[b] = static_cast<char>(0x41 + (b * 31 + i * 7) % 26);
+        record.cCmd = kCmdRequest;
+        record.szGameName[150] = '\0';
+        record.szUrl[900] = '\0';
+        record.szConfigKey[19] = '\0';
+        bytes.append(raw, sizeof record);
+    }
     return bytes;
 }
 
-std::vector<std::string> FeedInPieces(const std::string& stream, const std::vector<size_t>& pieces) {
-    RecordAssembler assembler;
+struct Piece {
+    std::string bytes;
+    uint32_t at;  // arrival, ms
+};
+
+std::vector<std::string> Feed(RecordAssembler& assembler, const std::vector<Piece>& pieces) {
     std::vector<std::string> out;
-    size_t offset = 0;
-    for (size_t piece : pieces) {
-        assembler.Feed(stream.data() + offset, piece,
+    for (const Piece& piece : pieces) {
+        assembler.Feed(piece.bytes.data(), piece.bytes.size(), piece.at,
                        [&](const char* record, int length) { out.emplace_back(record, static_cast<size_t>(length)); });
-        offset += piece;
+    }
+    return out;
+}
+
+std::vector<std::string> FeedInPieces(const std::string& stream, const std::vector<size_t>& sizes) {
+    std::vector<Piece> pieces;
+    size_t offset = 0;
+    for (size_t size : sizes) {
+        pieces.push_back({stream.substr(offset, size), 0});
+        offset += size;
     }
     EXPECT_EQ(stream.size(), offset);
+    RecordAssembler assembler(IsAcceptableRequest);
+    std::vector<std::string> out = Feed(assembler, pieces);
     EXPECT_EQ(0u, assembler.Pending());
     return out;
 }
@@ -69,20 +94,54 @@ TEST(RecordAssembler, RandomBoundaries) {
 
 TEST(RecordAssembler, PartialRecordIsHeldAndCanBeDropped) {
     std::string stream = Records(2);
-    RecordAssembler assembler;
-    int delivered = 0;
-    auto count = [&](const char*, int length) {
-        EXPECT_EQ(kRecordSize, length);
-        ++delivered;
-    };
-    assembler.Feed(stream.data(), kRecordSize - 1, count);
-    EXPECT_EQ(0, delivered);
+    RecordAssembler assembler(IsAcceptableRequest);
+    EXPECT_TRUE(Feed(assembler, {{stream.substr(0, kRecordSize - 1), 0}}).empty());
     EXPECT_EQ(static_cast<size_t>(kRecordSize - 1), assembler.Pending());
 
     assembler.Reset();  // the connection ended inside the record
-    assembler.Feed(stream.data() + kRecordSize, kRecordSize, count);
-    EXPECT_EQ(1, delivered);
+    EXPECT_EQ(1u, Feed(assembler, {{stream.substr(kRecordSize), 0}}).size());
     EXPECT_EQ(0u, assembler.Pending());
+}
+
+// Bytes that are no request put the stream out of step; the requests sent in later blocks
+// still arrive whole, and nothing is made of the junk.
+TEST(RecordAssembler, RealignsAfterBytesThatAreNoRequest) {
+    const std::string records = Records(2);
+    const std::string first = records.substr(0, kRecordSize);
+    const std::string second = records.substr(kRecordSize);
+    const std::string junk72(72, '\x7f');
+    std::string noCommand = first;
+    noCommand[0] = 0;  // a task-ended report is no request
+    std::string emptyUrl = first;
+    emptyUrl[208] = '\0';
+    std::string unterminated = first;
+    std::memset(&unterminated[8], 'x', 200);  // the name runs to the end of its field
+    struct Case {
+        const char* what;
+        std::vector<Piece> pieces;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Case> cases = {
+        {"7 stray bytes, then two records in separate writes",
+         {{"JUNKJUN", 0}, {first, 100}, {second, 200}}, {first, second}},
+        {"a record and 72 junk bytes, then a record",
+         {{first + junk72, 0}, {second, 100}}, {first, second}},
+        {"a record and 72 junk bytes, a pause, then a record split in two",
+         {{first + junk72, 0}, {second.substr(0, 600), 1500}, {second.substr(600), 1600}}, {first, second}},
+        {"the unfinished record waits too long", {{first.substr(0, 600), 0}, {first.substr(600), 1200}, {second, 1300}},
+         {second}},
+        {"no request command takes the rest of its block", {{noCommand + second, 0}, {first, 10}}, {first}},
+        {"an empty update URL", {{emptyUrl, 0}, {second, 10}}, {second}},
+        {"a name without its terminator", {{unterminated + first, 0}, {second, 10}}, {second}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        RecordAssembler assembler(IsAcceptableRequest);
+        std::vector<std::string> out = Feed(assembler, test.pieces);
+        ASSERT_EQ(test.expected.size(), out.size());
+        for (size_t i = 0; i < out.size(); ++i) EXPECT_TRUE(test.expected[i] == out[i]) << "record " << i;
+        EXPECT_EQ(0u, assembler.Pending());
+    }
 }
 
 }  // namespace

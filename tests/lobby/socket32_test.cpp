@@ -73,9 +73,15 @@ private:
 
 const char kReceiveErrorPrefix[] = "qen: SimpleSocket->Receive(..) 错误，可能断线.0 err = ";
 
+// Requests as the lobby sends them: cCmd 1, text fields terminated, the rest varied by seed.
 std::string Records(int count, int seed) {
     std::string bytes(static_cast<size_t>(count) * kRecordSize, '\0');
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 13 + seed * 101 + i / 7) & 0xFF);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(0x41 + (i * 13 + seed * 101 + i / 7) % 26);
+    for (int r = 0; r < count; ++r) {
+        char* record = &bytes[static_cast<size_t>(r) * kRecordSize];
+        record[0] = kCmdRequest;
+        record[8 + 199] = record[208 + 999] = record[1208 + 19] = '\0';
+    }
     return bytes;
 }
 
@@ -211,7 +217,9 @@ TEST_F(Socket32Test, RecordCutShortByTheLobbyIsDroppedAndTraced) {
     EXPECT_EQ(1u, collector.Blocks().size());
 }
 
-TEST_F(Socket32Test, LobbyNotListeningRetriesEvery500msWithoutCallbacks) {
+// Started before the lobby listens: one line says so, attempts go on quietly, and a request
+// sent once the lobby is there arrives.
+TEST_F(Socket32Test, LinkStartedBeforeTheLobbyListensTakesARequestSentThreeSecondsLater) {
     TraceCollector traces;
     int port = 0;
     {
@@ -222,17 +230,65 @@ TEST_F(Socket32Test, LobbyNotListeningRetriesEvery500msWithoutCallbacks) {
     CSocket32 link;
     RecordCollector collector;
     link.SetClientSimpleSocket(&collector);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1750));
-    int failures = traces.Count(kReceiveErrorPrefix);
-    // About one failed attempt per 500 ms: never a busy loop.
-    EXPECT_GE(failures, 2);
-    EXPECT_LE(failures, 5);
-    EXPECT_TRUE(collector.Blocks().empty());
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_FALSE(link.IsConnected());
+    EXPECT_EQ(1, traces.Count("qen: lobby not reachable at port " + std::to_string(port)));
+    EXPECT_EQ(0, traces.Count(kReceiveErrorPrefix));
+
+    TestLobby lobby(port);
+    ASSERT_TRUE(lobby.IsListening());
+    auto listening = Clock::now();
+    ASSERT_TRUE(lobby.Accept(2000)) << "the link did not come back";
+    long long delay = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - listening).count();
+    std::printf("lobby listening again: connected after %lld ms\n", delay);
+    EXPECT_LE(delay, 1000);
+    std::string request = Records(1, 9);
+    ASSERT_TRUE(lobby.Send(request.data(), request.size()));
+    ASSERT_TRUE(collector.WaitFor(1, 5000));
+    EXPECT_EQ(request, collector.Blocks()[0]);
+    EXPECT_EQ(1, traces.Count("qen: lobby link back"));
+    EXPECT_TRUE(collector.Blocks().size() == 1);
 
     auto start = Clock::now();
     link.Shutdown();
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(700));
     EXPECT_FALSE(link.IsRunning());
+}
+
+// Junk from the lobby: the requests in later writes still arrive intact.
+TEST_F(Socket32Test, StrayBytesAreDroppedAndTheRequestsAfterThemArrive) {
+    TestLobby lobby;
+    WriteLobbyConfig("", lobby.Port());
+    CSocket32 link;
+    RecordCollector collector;
+    link.SetClientSimpleSocket(&collector);
+    ASSERT_TRUE(lobby.Accept(5000));
+
+    const std::string two = Records(2, 11);
+    const std::string first = two.substr(0, kRecordSize);
+    const std::string second = two.substr(kRecordSize);
+    auto gap = [] { std::this_thread::sleep_for(std::chrono::milliseconds(150)); };
+    ASSERT_TRUE(lobby.Send("\x09stray!", 7));
+    gap();
+    ASSERT_TRUE(lobby.Send(first.data(), first.size()));
+    gap();
+    ASSERT_TRUE(lobby.Send(second.data(), second.size()));
+    ASSERT_TRUE(collector.WaitFor(2, 5000));
+
+    const std::string more = Records(2, 12);
+    std::string withJunk = more.substr(0, kRecordSize) + std::string(72, '\x5a');
+    ASSERT_TRUE(lobby.Send(withJunk.data(), withJunk.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(lobby.Send(more.data() + kRecordSize, kRecordSize));
+    ASSERT_TRUE(collector.WaitFor(4, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+    std::vector<std::string> blocks = collector.Blocks();
+    ASSERT_EQ(4u, blocks.size());
+    EXPECT_TRUE(blocks[0] == first);
+    EXPECT_TRUE(blocks[1] == second);
+    EXPECT_TRUE(blocks[2] == more.substr(0, kRecordSize));
+    EXPECT_TRUE(blocks[3] == more.substr(kRecordSize));
 }
 
 TEST_F(Socket32Test, ShutdownEndsTheReceiveThreadPromptly) {

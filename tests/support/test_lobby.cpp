@@ -6,6 +6,12 @@
 TestLobby::TestLobby(int port) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
+    Listen(port);
+}
+
+bool TestLobby::Listen() { return Listen(m_port); }
+
+bool TestLobby::Listen(int port) {
     m_listener.Reset(socket(AF_INET, SOCK_STREAM, 0));
     BOOL exclusive = TRUE;
     setsockopt(m_listener.Get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
@@ -17,11 +23,22 @@ TestLobby::TestLobby(int port) {
     if (bind(m_listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         listen(m_listener.Get(), 4) != 0) {
         m_listener.Close();
-        return;
+        return false;
     }
     int length = sizeof address;
     getsockname(m_listener.Get(), reinterpret_cast<sockaddr*>(&address), &length);
     m_port = ntohs(address.sin_port);
+    return true;
+}
+
+void TestLobby::StopListening() {
+    if (m_peer.IsValid()) {
+        // Reset rather than closed: no lingering state keeps the port from being bound again.
+        linger abort = {1, 0};
+        setsockopt(m_peer.Get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
+    }
+    m_peer.Close();
+    m_listener.Close();
 }
 
 TestLobby::~TestLobby() {

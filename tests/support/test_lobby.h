@@ -23,8 +23,14 @@ public:
     // Receives exactly `length` bytes or fails after `timeoutMs`.
     bool ReceiveExact(char* data, size_t length, int timeoutMs);
     void CloseConnection() { m_peer.Close(); }
+    // The lobby goes away: its connection is reset and nothing listens on its port until
+    // Listen binds the same port again.
+    void StopListening();
+    bool Listen();
 
 private:
+    bool Listen(int port);
+
     ScopedSocket m_listener;
     ScopedSocket m_peer;
     int m_port = 0;

@@ -212,11 +212,34 @@ TEST_F(TaskListDraw, EnterButtonsMoveUpWithTheirRows) {
     m_window.Redraw();
     List().ShowEnterButton(1);  // the task of row 1 has finished, row 2's has not
     List().DeleteItem(0);
-    List().MoveEnterButtonsUp(0);
     m_window.Redraw();
     EXPECT_TRUE(::IsWindowVisible(List().GetEnterButton(0)->GetSafeHwnd()));
     EXPECT_FALSE(::IsWindowVisible(List().GetEnterButton(1)->GetSafeHwnd()));
     EXPECT_FALSE(::IsWindowVisible(List().GetEnterButton(2)->GetSafeHwnd()));
+}
+
+// A task that finished while its row was out of view (never drawn) has its button once the row
+// is scrolled in; buttons of rows scrolled away don't stay over the rows now in view.
+TEST_F(TaskListDraw, ButtonsFollowTheirRowsOutOfViewAndBack) {
+    AddRows(8);
+    m_window.Redraw();
+    ASSERT_NE(nullptr, List().GetCancelButton(0));
+    List().ShowEnterButton(6);
+    List().EnsureVisible(7, false);
+    m_window.Redraw();
+    KvButton* enter = List().GetEnterButton(6);
+    ASSERT_NE(nullptr, enter);
+    EXPECT_TRUE(::IsWindowVisible(enter->GetSafeHwnd()));
+    EXPECT_EQ(m_window.RowRect(6).top + 5, m_window.ButtonRect(enter).top);
+    EXPECT_FALSE(::IsWindowVisible(List().GetEnterButton(7)->GetSafeHwnd()));
+    KvButton* cancel = List().GetCancelButton(0);
+    EXPECT_FALSE(::IsWindowVisible(cancel->GetSafeHwnd())) << "row 0's cancel button stayed where row 0 was";
+
+    List().EnsureVisible(0, false);
+    m_window.Redraw();
+    EXPECT_TRUE(::IsWindowVisible(cancel->GetSafeHwnd()));
+    EXPECT_EQ(m_window.RowRect(0).top + 5, m_window.ButtonRect(cancel).top);
+    EXPECT_FALSE(::IsWindowVisible(enter->GetSafeHwnd()));
 }
 
 TEST_F(TaskListDraw, NewRowShowsItsCancelButtonButNotItsEnterButton) {
