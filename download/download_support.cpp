@@ -52,6 +52,23 @@ bool CreateFolderFor(const std::string& filePath) {
     return CreateFolderFor(folder) && ::CreateDirectoryW(wideFolder.c_str(), nullptr);
 }
 
+bool RoomToDownload(const std::string& filePath, uint64_t bytes, const std::string& shownName) {
+    ULARGE_INTEGER available = {};
+    // Wide text: a GBK character's second byte can be a backslash.
+    std::wstring folder = GbkToWide(filePath);
+    for (;;) {
+        size_t slash = folder.find_last_of(L'\\');
+        if (slash == std::wstring::npos) return true;
+        folder.erase(slash);
+        if (::GetDiskFreeSpaceExW((folder + L"\\").c_str(), &available, nullptr, nullptr)) break;
+    }
+    if (bytes <= available.QuadPart) return true;
+    ShowDownloadError(FormatText("磁盘空间不足,无法下载%s.\n需要%lluKB,可用%lluKB.", shownName.c_str(),
+                                 static_cast<unsigned long long>((bytes + 1023) / 1024),
+                                 static_cast<unsigned long long>(available.QuadPart / 1024)));
+    return false;
+}
+
 unsigned RetryPacer::NextDelayMs() {
     unsigned delay = m_nextMs;
     m_nextMs = m_nextMs * 2 > kLongestMs ? kLongestMs : m_nextMs * 2;

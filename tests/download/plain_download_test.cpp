@@ -23,11 +23,13 @@ TEST_F(PlainDownload, LeadingBackslashAndMissingFolders) {
     EXPECT_EQ(m_appDir + "data\\deeper\\a.dat", m_written);
     EXPECT_EQ(body, ReadWholeFile(m_written));
     EXPECT_TRUE(Boxes().empty());
-    // One request, plain HTTP/1.1 and no range.
+    // The size, then one plain HTTP/1.1 GET without a range.
     std::vector<SeenRequest> requests = m_server.Requests();
-    ASSERT_EQ(1u, requests.size());
-    EXPECT_FALSE(requests[0].hasRange);
-    EXPECT_EQ("*/*", FindHeader(requests[0].rawHead, "Accept"));
+    ASSERT_EQ(2u, requests.size());
+    EXPECT_EQ("HEAD", requests[0].method);
+    EXPECT_EQ("GET", requests[1].method);
+    EXPECT_FALSE(requests[1].hasRange);
+    EXPECT_EQ("*/*", FindHeader(requests[1].rawHead, "Accept"));
 }
 
 TEST_F(PlainDownload, LongerExistingFileIsReplacedByExactlyTheNewBody) {

@@ -385,7 +385,7 @@ TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keep
     } else {
         reply.content = script->second.file;
         const ServedFile& file = *reply.content;
-        sendLength = file.sendContentLength;
+        sendLength = file.sendContentLength || (headOnly && file.headSendsLength);
         reply.length = ContentSize(file);
         if (file.fixedStatus != 0) {
             status = file.fixedStatus;
