@@ -42,15 +42,19 @@ bool WaitUnlessStopped(const UpdateTask& task, unsigned ms) {
 
 std::string UserAgent() { return FormatText("Agent%ld", static_cast<long>(::timeGetTime())); }
 
-bool CreateFolderFor(const std::string& filePath) {
-    size_t slash = filePath.find_last_of('\\');
-    if (slash == std::string::npos || slash == 0) return false;
-    std::string folder = filePath.substr(0, slash);
-    std::wstring wideFolder = GbkToWide(folder);
-    if (::CreateDirectoryW(wideFolder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS) return true;
+namespace {
+bool CreateFolderForWide(const std::wstring& filePath) {
+    size_t slash = filePath.find_last_of(L'\\');
+    if (slash == std::wstring::npos || slash == 0) return false;
+    std::wstring folder = filePath.substr(0, slash);
+    if (::CreateDirectoryW(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS) return true;
     if (::GetLastError() != ERROR_PATH_NOT_FOUND) return false;
-    return CreateFolderFor(folder) && ::CreateDirectoryW(wideFolder.c_str(), nullptr);
+    return CreateFolderForWide(folder) && ::CreateDirectoryW(folder.c_str(), nullptr);
 }
+}  // namespace
+
+// Wide text: a GBK character's second byte can be a backslash.
+bool CreateFolderFor(const std::string& filePath) { return CreateFolderForWide(GbkToWide(filePath)); }
 
 bool RoomToDownload(const std::string& filePath, uint64_t bytes, const std::string& shownName) {
     ULARGE_INTEGER available = {};

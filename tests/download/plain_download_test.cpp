@@ -1,6 +1,7 @@
 // The plain download and the choice between the two downloads.
 #include "app/process_values.h"
 #include "download/internet_download.h"
+#include "download/local_file.h"
 #include "tests/download/download_fixture.h"
 
 namespace {
@@ -12,6 +13,18 @@ protected:
     }
     std::string m_written;
 };
+
+// Two missing folders; the inner one ends in 誠, whose second GBK byte is a backslash.
+TEST_F(PlainDownload, MissingFoldersWithAChineseNameAreCreated) {
+    std::string body = MakeBody(3000, 25);
+    m_server.Serve("/cfg/b.dat", ServedFile{body});
+    TaskPtr task = NewTask();
+    EXPECT_EQ(0, Download("/cfg/b.dat", "新\\数据誠\\b.dat", task.get()));
+    uint64_t size = 0;
+    EXPECT_TRUE(LocalFileSize(m_appDir + "新\\数据誠\\b.dat", &size));
+    EXPECT_EQ(body.size(), size);
+    EXPECT_TRUE(Boxes().empty());
+}
 
 TEST_F(PlainDownload, LeadingBackslashAndMissingFolders) {
     std::string body = MakeBody(40000, 21);
