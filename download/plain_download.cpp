@@ -108,7 +108,9 @@ int FetchOnce(const char* szurl, const char* szfileName, const std::string& path
             ShowSendFailure(outcome, openError, szurl);
             return -1;
         }
-        if (!IsSuccess(sizeRequest.status) || !QueryContentLength(sizeRequest.request.Get(), &announced)) announced = 0;
+        if (!IsSuccess(sizeRequest.status) || !QueryContentLength(sizeRequest.request.Get(), &announced)) {
+            announced = 0;
+        }
     }
     const std::string shownName = szfileName != nullptr ? path : std::string(szurl);
     if (announced > 0 && !RoomToDownload(path, announced, shownName)) {

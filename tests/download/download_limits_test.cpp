@@ -61,6 +61,24 @@ TEST_F(DownloadLimits, AShortBodyWithoutLengthIsNeverInstalled) {
     }
 }
 
+// A server that refuses HEAD and sends no Content-Length never tells a size: its body is
+// taken to the close, as ever.
+TEST_F(DownloadLimits, WithoutAnySizeTheBodyEndsAtTheClose) {
+    const std::string body = MakeBody(200000, 44);
+    ServedFile file{body};
+    file.sendContentLength = false;
+    file.headStatus = 405;
+    file.range = RangeMode::Ignore;
+    m_server.Serve(kTarget, file);
+    for (bool resumable : {false, true}) {
+        TaskPtr task = NewTask();
+        EXPECT_EQ(0, Fetch(resumable, task.get())) << "resumable " << resumable;
+        EXPECT_TRUE(body == ReadWholeFile(LocalPath(kName))) << "resumable " << resumable;
+        ::DeleteFileA(LocalPath(kName).c_str());
+    }
+    EXPECT_TRUE(Boxes().empty());
+}
+
 // Every answer announces the whole file and sends its first kilobyte only, ranges ignored: no
 // try gets further than the first, and the download ends instead of asking for ever.
 TEST_F(DownloadLimits, AServerThatNeverSendsTheRestEndsTheDownload) {

@@ -421,6 +421,11 @@ TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keep
             }
         }
     }
+    if (headOnly && script != m_scripts.end() && script->second.file->headStatus != 0) {
+        status = script->second.file->headStatus;
+        contentRange.clear();
+        sendLength = false;
+    }
     // Without a length, only the end of the connection ends the body.
     if (!sendLength && !headOnly) reply.closeAfter = true;
     if (!keepAlive) reply.closeAfter = true;
