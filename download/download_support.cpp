@@ -42,14 +42,35 @@ bool WaitUnlessStopped(const UpdateTask& task, unsigned ms) {
 
 std::string UserAgent() { return FormatText("Agent%ld", static_cast<long>(::timeGetTime())); }
 
-bool CreateFolderFor(const std::string& filePath) {
-    size_t slash = filePath.find_last_of('\\');
-    if (slash == std::string::npos || slash == 0) return false;
-    std::string folder = filePath.substr(0, slash);
-    std::wstring wideFolder = GbkToWide(folder);
-    if (::CreateDirectoryW(wideFolder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS) return true;
+namespace {
+bool CreateFolderForWide(const std::wstring& filePath) {
+    size_t slash = filePath.find_last_of(L'\\');
+    if (slash == std::wstring::npos || slash == 0) return false;
+    std::wstring folder = filePath.substr(0, slash);
+    if (::CreateDirectoryW(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS) return true;
     if (::GetLastError() != ERROR_PATH_NOT_FOUND) return false;
-    return CreateFolderFor(folder) && ::CreateDirectoryW(wideFolder.c_str(), nullptr);
+    return CreateFolderForWide(folder) && ::CreateDirectoryW(folder.c_str(), nullptr);
+}
+}  // namespace
+
+// Wide text: a GBK character's second byte can be a backslash.
+bool CreateFolderFor(const std::string& filePath) { return CreateFolderForWide(GbkToWide(filePath)); }
+
+bool RoomToDownload(const std::string& filePath, uint64_t bytes, const std::string& shownName) {
+    ULARGE_INTEGER available = {};
+    // Wide text: a GBK character's second byte can be a backslash.
+    std::wstring folder = GbkToWide(filePath);
+    for (;;) {
+        size_t slash = folder.find_last_of(L'\\');
+        if (slash == std::wstring::npos) return true;
+        folder.erase(slash);
+        if (::GetDiskFreeSpaceExW((folder + L"\\").c_str(), &available, nullptr, nullptr)) break;
+    }
+    if (bytes <= available.QuadPart) return true;
+    ShowDownloadError(FormatText("磁盘空间不足,无法下载%s.\n需要%lluKB,可用%lluKB.", shownName.c_str(),
+                                 static_cast<unsigned long long>((bytes + 1023) / 1024),
+                                 static_cast<unsigned long long>(available.QuadPart / 1024)));
+    return false;
 }
 
 unsigned RetryPacer::NextDelayMs() {

@@ -21,6 +21,11 @@ std::string UserAgent();
 // Creates every missing folder on the way to `filePath`'s folder.
 bool CreateFolderFor(const std::string& filePath);
 
+// True when `bytes` more fit on the drive of `filePath`'s folder (the nearest folder that
+// exists, as the download creates the rest). Otherwise shows "磁盘空间不足..." naming
+// `shownName` and returns false. A drive that can't tell its free space lets the download try.
+bool RoomToDownload(const std::string& filePath, uint64_t bytes, const std::string& shownName);
+
 // A paced retry: 0.5 s, doubling up to 8 s.
 class RetryPacer {
 public:

@@ -11,17 +11,20 @@
 // Fetches `szurl` for g_szAppDir + `szfileName` (one leading backslash dropped), or for a
 // new temporary file when `szfileName` is null. The bytes go to a side file (side_file.h),
 // resumed with Range and If-Range only while it belongs to the server's current file; the
-// whole side file replaces the local path once it matches `sha256` (when given). Writes the
-// task's dSpeed and fProgress and the row's size text. `filename` receives the local path.
-// 0 when the local path holds the complete file, -1 on failure or stop (a stop deletes the
-// side file; the local path is untouched either way).
+// whole side file replaces the local path once it matches `sha256` (when given). A body is
+// whole only at the size the size request or the body announced. Writes the task's dSpeed and
+// fProgress and the row's size text. `filename` receives the local path. 0 when the local
+// path holds the complete file, -1 on failure or stop (a stop deletes the side file; the
+// local path is untouched either way). Ends with a message after eight failed tries in a row
+// that got no further, and before any byte when the rest of the file can't fit on the drive.
 int InternetGetFileShowOnList(const char* szurl, const char* szfileName, std::string* filename, int index,
                               UpdateTask* pupdateStruct, const std::string& sha256 = std::string());
 
 // Fetches `szurl` in one pass to a side file that replaces the same kind of local path when
-// the server answered 2xx and the whole body came (and matches `sha256` when given). A body
-// over `maxBytes` (when not 0) is refused with a message. 0 when the local path holds the
-// new body, -1 on failure or stop.
+// the server answered 2xx and the whole body came (and matches `sha256` when given): as long
+// as a HEAD before it or the body itself announced. A body over `maxBytes` (when not 0) is
+// refused with a message, so is a file the drive has no room for. 0 when the local path holds
+// the new body, -1 on failure or stop.
 int InternetGetFileOnly(const char* szurl, const char* szfileName, std::string* filename, int index,
                         UpdateTask* pupdateStruct, const std::string& sha256 = std::string(),
                         uint64_t maxBytes = 0);

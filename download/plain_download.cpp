@@ -1,5 +1,6 @@
-// The plain download: one GET (redirects followed, time-limited) into a side file, which replaces the
-// local file only when the server said 2xx and the whole body came.
+// The plain download: a HEAD for the file's size, then one GET (redirects followed,
+// time-limited) into a side file, which replaces the local file only when the server said 2xx
+// and the whole body came: as long as the size either answer announced.
 #include <windows.h>
 #include <wininet.h>
 
@@ -26,6 +27,22 @@ int FailAndDelete(LocalFile& file, const std::string& path) {
 }
 int FetchOnce(const char* szurl, const char* szfileName, const std::string& path, UpdateTask& task,
               const std::string& sha256, uint64_t maxBytes);
+
+bool IsSuccess(int status) { return status >= 200 && status <= 299; }
+
+// Tells why a request got no answer, the way a failed InternetOpenUrl is told.
+void ShowSendFailure(SendOutcome outcome, DWORD error, const char* url) {
+    if (outcome == SendOutcome::TooManyRedirects) {
+        ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n重定向次数过多.", url));
+    } else if (outcome == SendOutcome::BadUrl) {
+        ShowOpenUrlError(ERROR_INTERNET_INVALID_URL, url);
+    } else if (outcome == SendOutcome::Failed && IsCertificateError(error)) {
+        ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n服务器证书不可信. 错误号:%d.", url,
+                                     static_cast<int>(error)));
+    } else if (outcome == SendOutcome::Failed) {
+        ShowOpenUrlError(error, url);
+    }
+}
 
 int RefuseTooLarge(const char* url, uint64_t maxBytes) {
     ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n文件超过%llu字节.", url,
@@ -75,22 +92,37 @@ int FetchOnce(const char* szurl, const char* szfileName, const std::string& path
     HttpRequestOptions options;
     options.headers = kAcceptHeaders;
     options.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
-    HttpRequest sent;
+    const auto stop = [&task] { return StopRequested(task); };
     DWORD openError = 0;
-    SendOutcome outcome = SendHttpRequest(
-        session.Get(), szurl, options, [&task] { return StopRequested(task); }, &sent, &openError);
+    // The size first: the body's own headers may not tell it (no Content-Length), and a file
+    // that can't fit is refused before a byte of it comes. A server that refuses HEAD (404,
+    // 405, ...) tells no size; its body is taken to the close.
+    uint64_t announced = 0;
+    {
+        HttpRequestOptions sizeOptions = options;
+        sizeOptions.verb = "HEAD";
+        HttpRequest sizeRequest;
+        SendOutcome outcome = SendHttpRequest(session.Get(), szurl, sizeOptions, stop, &sizeRequest, &openError);
+        if (outcome != SendOutcome::Sent) {
+            session.Close();
+            ShowSendFailure(outcome, openError, szurl);
+            return -1;
+        }
+        if (!IsSuccess(sizeRequest.status) || !QueryContentLength(sizeRequest.request.Get(), &announced)) {
+            announced = 0;
+        }
+    }
+    const std::string shownName = szfileName != nullptr ? path : std::string(szurl);
+    if (announced > 0 && !RoomToDownload(path, announced, shownName)) {
+        RemoveSideFiles(path);  // nothing of a download that can't fit stays behind
+        return -1;
+    }
+
+    HttpRequest sent;
+    SendOutcome outcome = SendHttpRequest(session.Get(), szurl, options, stop, &sent, &openError);
     if (outcome != SendOutcome::Sent) {
         session.Close();
-        if (outcome == SendOutcome::TooManyRedirects) {
-            ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n重定向次数过多.", szurl));
-        } else if (outcome == SendOutcome::BadUrl) {
-            ShowOpenUrlError(ERROR_INTERNET_INVALID_URL, szurl);
-        } else if (outcome == SendOutcome::Failed && IsCertificateError(openError)) {
-            ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n服务器证书不可信. 错误号:%d.", szurl,
-                                         static_cast<int>(openError)));
-        } else if (outcome == SendOutcome::Failed) {
-            ShowOpenUrlError(openError, szurl);
-        }
+        ShowSendFailure(outcome, openError, szurl);
         return -1;
     }
     HINTERNET url = sent.request.Get();
@@ -102,9 +134,14 @@ int FetchOnce(const char* szurl, const char* szfileName, const std::string& path
         ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n服务器返回:%d.", szurl, status));
         return -1;
     }
-    uint64_t announced = 0;
-    bool lengthKnown = QueryContentLength(url, &announced);
-    if (maxBytes != 0 && lengthKnown && announced > maxBytes) return RefuseTooLarge(szurl, maxBytes);
+    uint64_t length = 0;
+    bool lengthKnown = QueryContentLength(url, &length);
+    if (maxBytes != 0 && lengthKnown && length > maxBytes) return RefuseTooLarge(szurl, maxBytes);
+    // The size request's answer counts for a body of the file only, never for an error page.
+    if (IsSuccess(status) && announced > length) {
+        length = announced;
+        lengthKnown = true;
+    }
 
     LocalFile file;
     if (!file.OpenAt(SidePath(path), 0)) return -1;
@@ -122,10 +159,10 @@ int FetchOnce(const char* szurl, const char* szfileName, const std::string& path
             return -1;
         }
         if (got == 0) {
-            if (lengthKnown && written < announced) {
+            if (lengthKnown && written < length) {
                 // The connection closed before the announced end: never a complete file.
                 TraceLine("qen: body of %s ended at %llu of %llu bytes", szurl, static_cast<unsigned long long>(written),
-                          static_cast<unsigned long long>(announced));
+                          static_cast<unsigned long long>(length));
                 FailAndDelete(file, path);
                 ShowNetworkUnstable(ERROR_INTERNET_CONNECTION_ABORTED);
                 return -1;

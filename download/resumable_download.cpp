@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 
 #include "app/process_values.h"
 #include "download/body_reader.h"
@@ -22,6 +23,9 @@
 namespace {
 
 constexpr int kFailuresBeforeUnstableBox = 3;
+// Failed tries in a row that got no further than the best one before: the server is not going
+// to give the rest, and retrying for ever would only hammer it.
+constexpr int kFruitlessTriesLimit = 8;
 
 // Again: the answer was good but did not reach the end (a short range, or a side file that
 // has to start over): ask once more on the same connection.
@@ -35,8 +39,10 @@ std::string QueryValidator(HINTERNET request) {
 
 class ResumableDownload {
 public:
-    ResumableDownload(const char* url, std::string path, UpdateTask& task)
-        : m_url(url), m_path(std::move(path)), m_side(SidePath(m_path)), m_task(task) {}
+    // `shownName` names the file in messages.
+    ResumableDownload(const char* url, std::string path, std::string shownName, UpdateTask& task)
+        : m_url(url), m_path(std::move(path)), m_side(SidePath(m_path)), m_shownName(std::move(shownName)),
+          m_task(task) {}
 
     int Run();
 
@@ -44,7 +50,7 @@ private:
     Pass OneConnection(DWORD connectionFlags, DWORD* readError);
     bool Send(HINTERNET session, const std::string& url, const HttpRequestOptions& options, HttpRequest* sent,
               DWORD* readError, Pass* refused);
-    uint64_t ResumeOffset();
+    uint64_t ResumeOffset(bool* fresh);
     void RecordSideFile();
     Pass ReceiveBody(HINTERNET request, LocalFile& file, uint64_t offset, DWORD* readError);
     Pass FailWithStatus(int status);
@@ -52,6 +58,7 @@ private:
     const char* m_url;
     std::string m_path;
     std::string m_side;
+    std::string m_shownName;
     UpdateTask& m_task;
     BodyReader m_reader;
     int m_shownSize = -1;  // the size text last set on the row
@@ -60,10 +67,13 @@ private:
     bool m_bStartOver = false;  // the side file's bytes can't be trusted: next request from 0
     bool m_bContinue = false;   // a short range just ended: the next request takes the rest
     bool m_bWrote = false;      // this connection added bytes to the file
+    uint64_t m_reached = 0;     // the furthest end of the side file any try of this call wrote
 };
 
 int ResumableDownload::Run() {
     RetryPacer pacer;
+    uint64_t best = 0;
+    int fruitless = 0;
     for (;;) {
         int nAttempts = 0;
         DWORD flags = 0;
@@ -80,6 +90,13 @@ int ResumableDownload::Run() {
             ++nAttempts;
             // Also after the box: a stop asked for while it was open ends the download now.
             if (StopRequested(m_task)) return -1;
+            if (m_reached > best) {
+                best = m_reached;
+                fruitless = 0;
+            } else if (++fruitless == kFruitlessTriesLimit) {
+                ShowDownloadError(FormatText("下载文件%s失败,已重试%d次.", m_shownName.c_str(), fruitless));
+                return -1;
+            }
             if (!InternetGetConnectedState(&flags, 0)) break;
             if (m_bWrote) pacer.Reset();
             if (!WaitUnlessStopped(m_task, pacer.NextDelayMs())) return -1;
@@ -119,8 +136,17 @@ Pass ResumableDownload::OneConnection(DWORD connectionFlags, DWORD* readError) {
 
     for (;;) {
         LocalFile file;
-        const uint64_t offset = ResumeOffset();
+        bool fresh = false;
+        const uint64_t offset = ResumeOffset(&fresh);
+        if (m_total > offset && !RoomToDownload(m_path, m_total - offset, m_shownName)) {
+            // Nothing of a download that can't fit may stay behind.
+            RemoveSideFiles(m_path);
+            return Pass::Failed;
+        }
         if (!file.OpenAt(m_side, offset)) return Pass::Failed;
+        // Only now that the old bytes are cut off: a record written before would, after a
+        // kill in between, vouch for them.
+        if (fresh) RecordSideFile();
         HttpRequestOptions options;
         options.version = "HTTP/1.0";
         options.flags = INTERNET_FLAG_NO_CACHE_WRITE;
@@ -161,9 +187,9 @@ bool ResumableDownload::Send(HINTERNET session, const std::string& url, const Ht
 }
 
 // Where the side file continues: its size when it was fetched against this very file (URL,
-// size and validator all the same) or is the first part of a range just answered, else 0
-// with a fresh record.
-uint64_t ResumableDownload::ResumeOffset() {
+// size and validator all the same) or is the first part of a range just answered, else 0 and
+// `fresh`: the side file starts over and needs a new record.
+uint64_t ResumableDownload::ResumeOffset(bool* fresh) {
     SideFileInfo info;
     uint64_t size = 0;
     bool same = !m_bStartOver && m_total > 0 && LocalFileSize(m_side, &size) && size <= m_total &&
@@ -171,9 +197,8 @@ uint64_t ResumableDownload::ResumeOffset() {
                                  info.total == m_total && info.validator == m_validator));
     m_bStartOver = false;
     m_bContinue = false;
-    if (same) return size;
-    RecordSideFile();
-    return 0;
+    *fresh = !same;
+    return same ? size : 0;
 }
 
 void ResumableDownload::RecordSideFile() {
@@ -210,11 +235,12 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
             }
             offset = 0;
         }
+        // The size request's answer holds as much as the body's own: a body that stops short of
+        // either was cut, with or without a Content-Length.
         uint64_t length = 0;
-        if (QueryContentLength(request, &length)) {
-            expectedEnd = length;
-            m_total = length;
-        }
+        if (!QueryContentLength(request, &length)) length = 0;
+        expectedEnd = std::max(length, m_total);
+        m_total = expectedEnd;
         std::string validator = QueryValidator(request);
         if (!validator.empty()) m_validator = validator;
         RecordSideFile();
@@ -282,6 +308,7 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
             return Pass::Failed;
         }
         m_bWrote = true;
+        m_reached = std::max(m_reached, received);
         if (StopRequested(m_task)) return Pass::Failed;
     }
 }
@@ -298,7 +325,9 @@ int InternetGetFileShowOnList(const char* szurl, const char* szfileName, std::st
     std::string path;
     if (!PrepareLocalPath(szfileName, &path)) return -1;
     if (filename != nullptr) *filename = path;
-    if (ResumableDownload(szurl, path, *pupdateStruct).Run() != 0) {
+    // The user knows the file by its place; a temporary file only by its URL.
+    std::string shownName = szfileName != nullptr ? path : std::string(szurl);
+    if (ResumableDownload(szurl, path, shownName, *pupdateStruct).Run() != 0) {
         // A stop leaves nothing behind; after a failure the side file may still be resumed.
         if (StopRequested(*pupdateStruct)) RemoveSideFiles(path);
         return -1;

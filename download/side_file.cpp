@@ -27,6 +27,14 @@ std::string NextLine(const std::string& text, size_t* position) {
     return line;
 }
 
+// Puts the side file's bytes on the disk itself: the rename below is durable on its own
+// (write-through), the data it points at is not until it is flushed.
+bool FlushToDisk(const std::wstring& path) {
+    ScopedKernelHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.IsValid() && ::FlushFileBuffers(file.Get());
+}
+
 }  // namespace
 
 std::string SidePath(const std::string& destination) { return destination + ".part"; }
@@ -74,8 +82,8 @@ bool ReplaceWithSideFile(const std::string& destination, const std::string& sha2
             return false;
         }
     }
-    if (!::MoveFileExW(side.c_str(), GbkToWide(destination).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!FlushToDisk(side) || !::MoveFileExW(side.c_str(), GbkToWide(destination).c_str(),
+                                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         // The side file stays whole: the next attempt finds it complete and tries again.
         ShowDownloadError(FormatText("替换文件%s失败. 错误号:%d.", destination.c_str(),
                                      static_cast<int>(::GetLastError())));

@@ -21,7 +21,7 @@ bool WriteSideInfo(const std::string& destination, const SideFileInfo& info);
 // Deletes the side file and its record; missing ones are fine.
 void RemoveSideFiles(const std::string& destination);
 
-// The side file is whole: checks it against `sha256` (when not empty) and moves it onto the
-// destination. A mismatch shows "校验文件%s失败." and deletes the side file. Shows its own
-// errors; false leaves the destination as it was.
+// The side file is whole: checks it against `sha256` (when not empty), flushes it to the disk
+// and moves it onto the destination. A mismatch shows "校验文件%s失败." and deletes the side
+// file. Shows its own errors; false leaves the destination as it was.
 bool ReplaceWithSideFile(const std::string& destination, const std::string& sha256);

@@ -51,8 +51,9 @@ enum {
 // declared size is compared with the free space of the target drive. Each file is written
 // under a temporary name and renamed only once its size and CRC-32 are right, so a failed
 // entry never leaves a complete-looking file; the temporary file goes away with the process
-// too, however it ends. Entries before a failed one stay unpacked. Returns UNZIP_OK or one of
-// the codes above.
+// too, however it ends, and one that an earlier unpack left behind all the same (ended inside
+// a commit, or a power loss) is deleted from every folder this unpack writes to. Entries
+// before a failed one stay unpacked. Returns UNZIP_OK or one of the codes above.
 UNZIP_API int OnUpdateFile(const char* archivePath);
 
 // The fraction (0.0 to 1.0) of the archive's uncompressed bytes written so far by OnUpdateFile

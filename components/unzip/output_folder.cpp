@@ -1,9 +1,9 @@
 #include "components/unzip/output_folder.h"
 
 #include <algorithm>
-#include <atomic>
 
 #include "components/unzip/Unzip.h"
+#include "components/unzip/temporary_names.h"
 
 namespace unzip {
 namespace {
@@ -13,9 +13,6 @@ std::wstring LongPathForm(std::wstring path) {
     if (path.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + path.substr(2);
     return L"\\\\?\\" + path;
 }
-
-// Unique across calls in this process; the process id keeps other processes apart.
-std::atomic<unsigned> g_nTempCounter{0};
 
 }  // namespace
 
@@ -45,6 +42,11 @@ int COutputFolder::CreateFolders(const std::wstring& relative) {
     return UNZIP_OK;
 }
 
+void COutputFolder::RemoveLeftovers(const std::wstring& relative) {
+    if (m_swept.insert(relative).second)
+        RemoveLeftoverTemporaries(relative.empty() ? m_root : m_root + relative + L'\\');
+}
+
 int COutputFolder::CheckFreeSpace(uint64_t bytes) const {
     ULARGE_INTEGER available;
     if (!GetDiskFreeSpaceExW(m_root.c_str(), &available, nullptr, nullptr)) return UNZIP_OK;
@@ -61,7 +63,9 @@ bool CPartialFile::MarkForDeletion(bool deleteOnClose) {
 
 void CPartialFile::Discard() {
     m_file.Close();
-    if (!m_strTemp.empty()) DeleteFileW(m_strTemp.c_str());
+    if (m_strTemp.empty()) return;
+    DeleteFileW(m_strTemp.c_str());
+    NoteTemporaryDone(m_strTemp.substr(m_strTemp.rfind(L'\\') + 1));
     m_strTemp.clear();
 }
 
@@ -71,8 +75,10 @@ int CPartialFile::Create(const std::wstring& target) {
     std::wstring folder = target.substr(0, target.rfind(L'\\') + 1);
     for (int nTry = 0; nTry < 100; ++nTry) {
         // Short and clearly temporary, whatever the entry's name: no partial file looks done.
-        std::wstring temp = folder + L"~unzip-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                            std::to_wstring(g_nTempCounter++) + L".part";
+        // Noted before it exists, so a sweep of the folder never takes it for a leftover.
+        std::wstring name = NewTemporaryName();
+        std::wstring temp = folder + name;
+        NoteTemporaryInUse(name);
         m_file.Reset(CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
         if (m_file.IsValid()) {
@@ -81,8 +87,9 @@ int CPartialFile::Create(const std::wstring& target) {
             m_bMarked = MarkForDeletion(true);
             return UNZIP_OK;
         }
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
-            return WriteFailureCode(GetLastError());
+        DWORD error = GetLastError();
+        NoteTemporaryDone(name);
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return WriteFailureCode(error);
     }
     return UNZIP_E_WRITE;
 }
@@ -111,6 +118,7 @@ int CPartialFile::Commit(const FILETIME* modified) {
         SetFileAttributesW(m_strTarget.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     if (!MoveFileExW(m_strTemp.c_str(), m_strTarget.c_str(), MOVEFILE_REPLACE_EXISTING))
         return WriteFailureCode(GetLastError());
+    NoteTemporaryDone(m_strTemp.substr(m_strTemp.rfind(L'\\') + 1));
     m_strTemp.clear();
     return UNZIP_OK;
 }

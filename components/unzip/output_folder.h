@@ -21,6 +21,9 @@ public:
     // Creates the folder `relative` and its parents as needed. UNZIP_OK or a write failure.
     int CreateFolders(const std::wstring& relative);
     std::wstring FullPath(const std::wstring& relative) const { return m_root + relative; }
+    // Deletes the temporary files an earlier, interrupted unpack left in the folder `relative`
+    // ("" for the folder itself); once per folder and unpack.
+    void RemoveLeftovers(const std::wstring& relative);
     // UNZIP_E_DISK_FULL when `bytes` exceed the free space of the folder's drive. When the
     // system cannot tell, the writes will find out.
     int CheckFreeSpace(uint64_t bytes) const;
@@ -28,6 +31,7 @@ public:
 private:
     std::wstring m_root;  // ends with '\'
     std::set<std::wstring> m_made;
+    std::set<std::wstring> m_swept;
 };
 
 // A file written beside its final place under a temporary name; deleted unless committed.

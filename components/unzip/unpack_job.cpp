@@ -69,13 +69,16 @@ int Unpack(const std::wstring& fullPath, CProgressRecord& progress) {
         progress.AddDone(bytes);
         return !progress.IsCancelled();
     });
+    output.RemoveLeftovers(L"");
     for (const CPlannedEntry& planned : plan) {
         if (progress.IsCancelled()) return UNZIP_E_CANCELLED;
         if (planned.isDirectory) {
             code = output.CreateFolders(planned.path);
         } else {
             size_t nSlash = planned.path.rfind(L'\\');
-            code = nSlash == std::wstring::npos ? UNZIP_OK : output.CreateFolders(planned.path.substr(0, nSlash));
+            std::wstring folder = nSlash == std::wstring::npos ? std::wstring() : planned.path.substr(0, nSlash);
+            code = folder.empty() ? UNZIP_OK : output.CreateFolders(folder);
+            if (code == UNZIP_OK) output.RemoveLeftovers(folder);
             if (code == UNZIP_OK) code = output.CheckFreeSpace(planned.entry->uncompressedSize);
             if (code == UNZIP_OK)
                 code = extractor.Extract(*planned.entry, planned.dataOffset, output.FullPath(planned.path));

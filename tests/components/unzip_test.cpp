@@ -288,6 +288,36 @@ TEST(UnzipPlacement, SomethingInTheWayIsAWriteFailureWithoutPartialFiles) {
     }
 }
 
+// A process ended inside a commit (or a power loss) leaves a temporary file for good: the next
+// unpack deletes those in the folders it writes to, and nothing that is not one of its own.
+TEST(UnzipPlacement, LeftoversOfAnInterruptedUnpackGoFromTheFoldersItWrites) {
+    CTestFolders folders;
+    std::wstring archive = folders.Copy(L"python_deflate.zip");
+    CreateDirectoryW((folders.Work() + L"\\data").c_str(), nullptr);
+    CreateDirectoryW((folders.Work() + L"\\other").c_str(), nullptr);
+    const std::wstring ownPid = std::to_wstring(GetCurrentProcessId());
+    struct {
+        std::wstring name;
+        bool stays;
+    } files[] = {
+        {L"~unzip-999999-1.part", false},  // a process that has ended (no id is odd)
+        {L"data\\~unzip-999999-2.part", false},
+        {L"~unzip-" + ownPid + L"-999999.part", false},  // this process's, not being written
+        {L"other\\~unzip-999999-3.part", true},         // a folder the archive does not touch
+        {L"~unzip-notes.part", true},
+        {L"~unzip-999999-4.part.txt", true},
+    };
+    for (const auto& file : files) WriteAll(folders.Work() + L"\\" + file.name, "left over");
+
+    ASSERT_EQ(Unpack(archive), UNZIP_OK);
+
+    for (const auto& file : files)
+        EXPECT_EQ(GetFileAttributesW((folders.Work() + L"\\" + file.name).c_str()) != INVALID_FILE_ATTRIBUTES,
+                  file.stays)
+            << ToGbk(file.name);
+    EXPECT_TRUE(SameContent(TreeDir(L"python") + L"\\readme.txt", folders.Work() + L"\\readme.txt"));
+}
+
 TEST(UnzipPlacement, EmptyArchiveSucceedsWithNothingWritten) {
     CTestFolders folders;
     std::wstring archive = folders.Copy(L"empty_archive.zip");

@@ -1,6 +1,7 @@
 // The plain download and the choice between the two downloads.
 #include "app/process_values.h"
 #include "download/internet_download.h"
+#include "download/local_file.h"
 #include "tests/download/download_fixture.h"
 
 namespace {
@@ -13,6 +14,18 @@ protected:
     std::string m_written;
 };
 
+// Two missing folders; the inner one ends in 誠, whose second GBK byte is a backslash.
+TEST_F(PlainDownload, MissingFoldersWithAChineseNameAreCreated) {
+    std::string body = MakeBody(3000, 25);
+    m_server.Serve("/cfg/b.dat", ServedFile{body});
+    TaskPtr task = NewTask();
+    EXPECT_EQ(0, Download("/cfg/b.dat", "新\\数据誠\\b.dat", task.get()));
+    uint64_t size = 0;
+    EXPECT_TRUE(LocalFileSize(m_appDir + "新\\数据誠\\b.dat", &size));
+    EXPECT_EQ(body.size(), size);
+    EXPECT_TRUE(Boxes().empty());
+}
+
 TEST_F(PlainDownload, LeadingBackslashAndMissingFolders) {
     std::string body = MakeBody(40000, 21);
     m_server.Serve("/cfg/a.dat", ServedFile{body});
@@ -23,11 +36,13 @@ TEST_F(PlainDownload, LeadingBackslashAndMissingFolders) {
     EXPECT_EQ(m_appDir + "data\\deeper\\a.dat", m_written);
     EXPECT_EQ(body, ReadWholeFile(m_written));
     EXPECT_TRUE(Boxes().empty());
-    // One request, plain HTTP/1.1 and no range.
+    // The size, then one plain HTTP/1.1 GET without a range.
     std::vector<SeenRequest> requests = m_server.Requests();
-    ASSERT_EQ(1u, requests.size());
-    EXPECT_FALSE(requests[0].hasRange);
-    EXPECT_EQ("*/*", FindHeader(requests[0].rawHead, "Accept"));
+    ASSERT_EQ(2u, requests.size());
+    EXPECT_EQ("HEAD", requests[0].method);
+    EXPECT_EQ("GET", requests[1].method);
+    EXPECT_FALSE(requests[1].hasRange);
+    EXPECT_EQ("*/*", FindHeader(requests[1].rawHead, "Accept"));
 }
 
 TEST_F(PlainDownload, LongerExistingFileIsReplacedByExactlyTheNewBody) {

@@ -393,7 +393,7 @@ TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keep
     } else {
         reply.content = script->second.file;
         const ServedFile& file = *reply.content;
-        sendLength = file.sendContentLength;
+        sendLength = file.sendContentLength || (headOnly && file.headSendsLength);
         reply.length = ContentSize(file);
         if (file.fixedStatus != 0) {
             status = file.fixedStatus;
@@ -428,6 +428,11 @@ TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keep
                 }
             }
         }
+    }
+    if (headOnly && script != m_scripts.end() && script->second.file->headStatus != 0) {
+        status = script->second.file->headStatus;
+        contentRange.clear();
+        sendLength = false;
     }
     // Without a length, only the end of the connection ends the body.
     if (!sendLength && !headOnly) reply.closeAfter = true;

@@ -36,6 +36,8 @@ struct ServedFile {
     std::string body;              // the content, or:
     uint64_t patternSize = 0;      // when > 0: the body is PatternByte(0 .. patternSize-1), made on the fly
     bool sendContentLength = true; // false: no Content-Length; the body ends when the connection closes
+    bool headSendsLength = false;  // with sendContentLength false: a HEAD still tells the size
+    int headStatus = 0;            // non-zero: a HEAD gets this status and tells no size
     RangeMode range = RangeMode::Honor;
     int fixedStatus = 0;           // non-zero: every request gets this status with the body as its page
     // For successive responses that carry a body: send only this many body bytes (while the
