@@ -104,12 +104,12 @@ Step RunCommand(const TaskPtr& task, const UpdateListEntry& entry) {
 
 }  // namespace
 
-int ExecuteUpdateList(const TaskPtr& task, const std::string& listPath) {
+int ExecuteUpdateList(const TaskPtr& task, const UpdateList& list) {
     const int row = task->nIndex;
-    for (int index = 0;; ++index) {
+    for (size_t index = 0;; ++index) {
         if (task->bStop) return -1;
-        TraceLine("tor1:list[%d]", index);
-        int action = ReadListAction(listPath, index);
+        TraceLine("tor1:list[%u]", static_cast<unsigned>(index));
+        int action = list.ActionAt(index);
         if (action == 0) {
             LaunchLobbyClient();
             return 0;
@@ -118,7 +118,7 @@ int ExecuteUpdateList(const TaskPtr& task, const std::string& listPath) {
             ShowEngineError("解析更新列表文件错误.");
             return -1;
         }
-        UpdateListEntry entry = ReadListEntry(listPath, index);
+        const UpdateListEntry& entry = list.entries[index];
         g_ofsOutput << "执行命令:" << entry.srcfile << "-----" << entry.destfile << "-----" << action << "-----"
                     << entry.cmd << std::endl;
         if ((action & kActionCommand) && entry.cmd.empty()) {
