@@ -106,9 +106,9 @@ Step RunCommand(const TaskPtr& task, const UpdateListEntry& entry) {
 
 int ExecuteUpdateList(const TaskPtr& task, const UpdateList& list) {
     const int row = task->nIndex;
-    for (size_t index = 0;; ++index) {
+    for (int index = 0;; ++index) {
         if (task->bStop) return -1;
-        TraceLine("tor1:list[%u]", static_cast<unsigned>(index));
+        TraceLine("tor1:list[%d]", index);
         int action = list.ActionAt(index);
         if (action == 0) {
             LaunchLobbyClient();

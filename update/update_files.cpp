@@ -123,7 +123,7 @@ bool CheckUpdateList(UpdateTask& task, const UpdateList& list) {
     const std::string& listUrl = list.file.url;
     bool anyEntry = false;
     std::string lastSource;
-    for (size_t index = 0;; ++index) {
+    for (int index = 0;; ++index) {
         if (task.bStop) return false;
         int action = list.ActionAt(index);
         if (action == 0) break;
@@ -153,8 +153,8 @@ bool CheckUpdateList(UpdateTask& task, const UpdateList& list) {
             return false;
         }
         if ((action & kActionDownload) && checksumsRequired && entry.sha256.empty()) {
-            ShowEngineError(FormatText("解析更新列表文件错误,下载项list%u没有有效的sha256校验值.\n源文件: %s",
-                                       static_cast<unsigned>(index), entry.srcfile.c_str()));
+            ShowEngineError(FormatText("解析更新列表文件错误,下载项list%d没有有效的sha256校验值.\n源文件: %s", index,
+                                       entry.srcfile.c_str()));
             return false;
         }
         anyEntry = true;
