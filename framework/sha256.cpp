@@ -58,14 +58,41 @@ bool FileSha256Digest(const std::wstring& path, unsigned char* digest) {
     return BCRYPT_SUCCESS(BCryptFinishHash(hash.Get(), digest, kSha256Bytes, 0));
 }
 
+bool BytesSha256Digest(const std::string& bytes, unsigned char* digest) {
+    BCRYPT_ALG_HANDLE rawAlgorithm = nullptr;
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&rawAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return false;
+    ScopedCryptoAlgorithm algorithm(rawAlgorithm);
+    BCRYPT_HASH_HANDLE rawHash = nullptr;
+    if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.Get(), &rawHash, nullptr, 0, nullptr, 0, 0))) return false;
+    ScopedCryptoHash hash(rawHash);
+    // The platform's parameter is not const, but it only reads.
+    PUCHAR input = reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data()));
+    if (!BCRYPT_SUCCESS(BCryptHashData(hash.Get(), input, static_cast<ULONG>(bytes.size()), 0))) return false;
+    return BCRYPT_SUCCESS(BCryptFinishHash(hash.Get(), digest, kSha256Bytes, 0));
+}
+
+namespace {
+std::string DigestText(const UCHAR* digest) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned long i = 0; i < kSha256Bytes; ++i) {
+        hex.push_back(kDigits[digest[i] >> 4]);
+        hex.push_back(kDigits[digest[i] & 15]);
+    }
+    return hex;
+}
+}  // namespace
+
 bool FileSha256(const std::wstring& path, std::string* hex) {
     UCHAR digest[kSha256Bytes];
     if (!FileSha256Digest(path, digest)) return false;
-    static const char kDigits[] = "0123456789abcdef";
-    hex->clear();
-    for (UCHAR byte : digest) {
-        hex->push_back(kDigits[byte >> 4]);
-        hex->push_back(kDigits[byte & 15]);
-    }
+    *hex = DigestText(digest);
+    return true;
+}
+
+bool BytesSha256(const std::string& bytes, std::string* hex) {
+    UCHAR digest[kSha256Bytes];
+    if (!BytesSha256Digest(bytes, digest)) return false;
+    *hex = DigestText(digest);
     return true;
 }

@@ -15,5 +15,9 @@ bool FileSha256(const std::wstring& path, std::string* hex);
 // The same as the 32 bytes of the digest.
 bool FileSha256Digest(const std::wstring& path, unsigned char* digest);
 
+// The SHA-256 of bytes in memory, as digits and as the 32 bytes.
+bool BytesSha256(const std::string& bytes, std::string* hex);
+bool BytesSha256Digest(const std::string& bytes, unsigned char* digest);
+
 // Two digests in text form name the same value (the case of the digits doesn't matter).
 bool SameSha256(const std::string& a, const std::string& b);

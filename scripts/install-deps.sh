@@ -11,6 +11,7 @@ packages=(
   xvfb xauth
   curl zip unzip openssl
   fonts-wqy-zenhei imagemagick
+  locales
 )
 
 missing=()

@@ -5,19 +5,11 @@
 
 #include <cstring>
 
-#include "download/download_messages.h"
-#include "download/internet_download.h"
 #include "framework/crypto_handles.h"
-#include "framework/gbk_text.h"
 #include "framework/sha256.h"
-#include "framework/trace.h"
-#include "update/engine_messages.h"
-#include "update/small_file.h"
-#include "update/update_files.h"
 
 namespace {
 constexpr size_t kCoordinateBytes = 32;
-constexpr size_t kSignatureFileLimit = 1024;
 
 bool Succeeded(NTSTATUS status) { return status >= 0; }
 
@@ -41,13 +33,6 @@ bool ReadCoordinate(const unsigned char*& at, const unsigned char* end, unsigned
     return true;
 }
 
-bool RefuseFile(const std::string& url, const std::string& filePath) {
-    TraceLine("qen: signature of %s is not valid", url.c_str());
-    // The file is not the publisher's: nothing may read it later.
-    ::DeleteFileW(GbkToWide(filePath).c_str());
-    ShowEngineError(FormatText("更新文件%s的签名无效.", url.c_str()));
-    return false;
-}
 }  // namespace
 
 bool DerSignatureToRaw(const std::string& der, std::string* raw) {
@@ -62,12 +47,12 @@ bool DerSignatureToRaw(const std::string& der, std::string* raw) {
     return true;
 }
 
-bool VerifyFileSignature(const std::vector<unsigned char>& keyBlob, const std::string& filePath,
-                         const std::string& derSignature) {
+bool VerifySignature(const std::vector<unsigned char>& keyBlob, const std::string& bytes,
+                     const std::string& derSignature) {
     std::string raw;
     if (!DerSignatureToRaw(derSignature, &raw)) return false;
     unsigned char hash[kSha256Bytes];
-    if (!FileSha256Digest(GbkToWide(filePath), hash)) return false;
+    if (!BytesSha256Digest(bytes, hash)) return false;
 
     BCRYPT_ALG_HANDLE opened = nullptr;
     if (!Succeeded(::BCryptOpenAlgorithmProvider(&opened, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) return false;
@@ -81,22 +66,4 @@ bool VerifyFileSignature(const std::vector<unsigned char>& keyBlob, const std::s
     NTSTATUS status = ::BCryptVerifySignature(key.Get(), nullptr, hash, kSha256Bytes,
                                               reinterpret_cast<PUCHAR>(&raw[0]), static_cast<ULONG>(raw.size()), 0);
     return status == 0;
-}
-
-bool CheckUpdateFileSignature(UpdateTask* task, const PublisherKey& key, const std::string& url,
-                              const std::string& filePath) {
-    std::string sigUrl = url + ".sig";
-    std::string sigPath;
-    int fetched = FetchUpdateFile(sigUrl, task, &sigPath);
-    std::string signature;
-    bool read = fetched == 0 && ReadSmallFile(sigPath, kSignatureFileLimit, &signature);
-    if (!sigPath.empty()) ::DeleteFileW(GbkToWide(sigPath).c_str());
-    // The downloader has told the user why the fetch failed (or the task was stopped).
-    if (fetched != 0) {
-        ::DeleteFileW(GbkToWide(filePath).c_str());
-        return false;
-    }
-    if (!read || !VerifyFileSignature(key.blob, filePath, signature)) return RefuseFile(url, filePath);
-    TraceLine("qen: signature of %s verified", url.c_str());
-    return true;
 }

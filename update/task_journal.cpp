@@ -66,9 +66,9 @@ bool ReplaceJournal(const std::string& text) {
 
 }  // namespace
 
-std::string UpdateListKey(const std::string& listPath) {
+std::string UpdateListKey(const std::string& listBytes) {
     std::string key;
-    return FileSha256(GbkToWide(listPath), &key) ? key : std::string();
+    return BytesSha256(listBytes, &key) ? key : std::string();
 }
 
 std::string TaskJournalPath() { return JoinPath(GetModuleDir(), "updater.journal"); }

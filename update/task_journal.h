@@ -11,8 +11,8 @@
 //   fetched=<0|1>   1: entry n's download has completed, its command has not
 #include <string>
 
-// The key a list is known by: the SHA-256 of its bytes; empty when they can't be read.
-std::string UpdateListKey(const std::string& listPath);
+// The key a list is known by: the SHA-256 of its bytes; empty when the platform can't hash.
+std::string UpdateListKey(const std::string& listBytes);
 
 // "updater.journal" in the program file's folder.
 std::string TaskJournalPath();

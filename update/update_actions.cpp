@@ -107,14 +107,14 @@ Step RunCommand(const TaskPtr& task, const UpdateListEntry& entry) {
 
 }  // namespace
 
-int ExecuteUpdateList(const TaskPtr& task, const std::string& listPath) {
+int ExecuteUpdateList(const TaskPtr& task, const UpdateList& list) {
     const int row = task->nIndex;
     // Entries an interrupted run of the same list completed are not run again.
-    TaskJournal journal(UpdateListKey(listPath));
+    TaskJournal journal(UpdateListKey(list.file.bytes));
     for (int index = 0;; ++index) {
         if (task->bStop) return -1;
         TraceLine("tor1:list[%d]", index);
-        int action = ReadListAction(listPath, index);
+        int action = list.ActionAt(index);
         if (action == 0) {
             journal.Finish();
             LaunchLobbyClient();
@@ -124,7 +124,7 @@ int ExecuteUpdateList(const TaskPtr& task, const std::string& listPath) {
             ShowEngineError("解析更新列表文件错误.");
             return -1;
         }
-        UpdateListEntry entry = ReadListEntry(listPath, index);
+        const UpdateListEntry& entry = list.entries[index];
         g_ofsOutput << "执行命令:" << entry.srcfile << "-----" << entry.destfile << "-----" << action << "-----"
                     << entry.cmd << std::endl;
         if ((action & kActionCommand) && entry.cmd.empty()) {

@@ -2,14 +2,13 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "app/process_values.h"
 #include "download/download_messages.h"
 #include "download/internet_download.h"
-#include "framework/gbk_text.h"
+#include "download/memory_fetch.h"
 #include "framework/internet_session.h"
 #include "framework/sha256.h"
+#include "framework/trace.h"
 #include "update/engine_messages.h"
 #include "update/exit_flag.h"
 #include "update/publisher_key.h"
@@ -21,47 +20,53 @@ namespace {
 constexpr size_t kConfigValueCapacity = 999;
 constexpr size_t kDestFileCapacity = 260;
 constexpr size_t kCmdCapacity = 20;
+// A DER P-256 signature is at most 72 bytes; anything much larger is no signature.
+constexpr size_t kSignatureLimit = 1024;
 
-std::string ReadIniString(const std::string& path, const std::string& section, const std::string& key,
-                          size_t capacity) {
-    std::vector<char> value(capacity, '\0');
-    ::GetPrivateProfileStringA(section.c_str(), key.c_str(), "", value.data(), static_cast<DWORD>(capacity),
-                               path.c_str());
-    return value.data();
+std::string SectionName(size_t index) { return FormatText("list%u", static_cast<unsigned>(index)); }
+
+UpdateListEntry ReadEntry(const ProfileText& text, const std::string& section, int action) {
+    UpdateListEntry entry;
+    entry.action = action;
+    entry.srcfile = text.ReadString(section, "srcfile", kSrcFileCapacity);
+    entry.destfile = text.ReadString(section, "destfile", kDestFileCapacity);
+    entry.cmd = text.ReadString(section, "cmd", kCmdCapacity);
+    entry.sha256 = text.ReadString(section, "sha256", kConfigValueCapacity);
+    return entry;
 }
 
-std::string SectionName(int index) { return FormatText("list%d", index); }
-
-// The "[release]" section and the digest of a signed file fetched to `path`; a refused file
-// is deleted, so nothing reads it later.
-bool AcceptFetchedRelease(const std::string& url, const std::string& path) {
+// The "[release]" section of a signed file and the digest of its bytes, both from the bytes
+// that were verified.
+bool AcceptFetchedRelease(const UpdateFile& file) {
     ReleaseInfo info;
-    char keys[4] = {};
-    info.present = ::GetPrivateProfileStringA("release", nullptr, "", keys, sizeof keys, path.c_str()) > 0;
-    info.url = ReadIniString(path, "release", "url", kConfigValueCapacity);
-    info.serial = ReadIniString(path, "release", "serial", kConfigValueCapacity);
-    info.expires = ReadIniString(path, "release", "expires", kConfigValueCapacity);
+    info.url = file.text.ReadString("release", "url", kConfigValueCapacity);
+    info.serial = file.text.ReadString("release", "serial", kConfigValueCapacity);
+    info.expires = file.text.ReadString("release", "expires", kConfigValueCapacity);
+    info.present = !info.url.empty() || !info.serial.empty() || !info.expires.empty();
     std::string digest;
-    FileSha256(GbkToWide(path), &digest);
-    if (AcceptRelease(url, info, digest)) return true;
-    DeleteUpdateFile(path);
-    return false;
+    if (!BytesSha256(file.bytes, &digest)) digest.clear();
+    return AcceptRelease(file.url, info, digest);
 }
 }  // namespace
 
-int ReadListAction(const std::string& listPath, int index) {
-    return static_cast<int>(::GetPrivateProfileIntA(SectionName(index).c_str(), "action", -1, listPath.c_str()));
+int UpdateList::ActionAt(size_t index) const {
+    if (index < entries.size()) return entries[index].action;
+    return endMarkerFound ? 0 : -1;
 }
 
-UpdateListEntry ReadListEntry(const std::string& listPath, int index) {
-    UpdateListEntry entry;
-    std::string section = SectionName(index);
-    entry.action = ReadListAction(listPath, index);
-    entry.srcfile = ReadIniString(listPath, section, "srcfile", kSrcFileCapacity);
-    entry.destfile = ReadIniString(listPath, section, "destfile", kDestFileCapacity);
-    entry.cmd = ReadIniString(listPath, section, "cmd", kCmdCapacity);
-    entry.sha256 = ReadIniString(listPath, section, "sha256", kConfigValueCapacity);
-    return entry;
+UpdateList ParseUpdateList(UpdateFile file) {
+    UpdateList list;
+    list.file = std::move(file);
+    // Every index needs a section of its own, so a list of at most kUpdateFileMaxBytes ends.
+    for (size_t index = 0;; ++index) {
+        const std::string section = SectionName(index);
+        const int action = list.file.text.ReadInt(section, "action", -1);
+        if (action == 0 || action == -1) {
+            list.endMarkerFound = action == 0;
+            return list;
+        }
+        list.entries.push_back(ReadEntry(list.file.text, section, action));
+    }
 }
 
 bool IsUrlReachable(const std::string& url) {
@@ -70,7 +75,29 @@ bool IsUrlReachable(const std::string& url) {
     return status >= 0 && status != 404;
 }
 
-bool ReadUpdateURLFile(UpdateTask* task, std::string* listPath, std::string* listUrl) {
+bool FetchUpdateFile(UpdateTask* task, const std::string& url, UpdateFile* file) {
+    if (task == nullptr) return false;
+    file->url = url;
+    if (!FetchToMemory(url, *task, kUpdateFileMaxBytes, &file->bytes)) return false;
+    file->text = ProfileText(file->bytes);
+    return true;
+}
+
+bool CheckUpdateFileSignature(UpdateTask* task, const PublisherKey& key, const UpdateFile& file) {
+    if (key.state != PublisherKeyState::kLoaded) return true;
+    std::string signature;
+    // The download has told the user why the fetch failed (or the task was stopped).
+    if (task == nullptr || !FetchToMemory(file.url + ".sig", *task, kUpdateFileMaxBytes, &signature)) return false;
+    if (signature.size() > kSignatureLimit || !VerifySignature(key.blob, file.bytes, signature)) {
+        TraceLine("qen: signature of %s is not valid", file.url.c_str());
+        ShowEngineError(FormatText("更新文件%s的签名无效.", file.url.c_str()));
+        return false;
+    }
+    TraceLine("qen: signature of %s verified", file.url.c_str());
+    return true;
+}
+
+bool ReadUpdateURLFile(UpdateTask* task, UpdateList* list) {
     if (task == nullptr) return false;
     ::SetCurrentDirectoryA(g_szAppDir);
     PublisherKey key = CurrentPublisherKey();
@@ -84,55 +111,45 @@ bool ReadUpdateURLFile(UpdateTask* task, std::string* listPath, std::string* lis
         ShowEngineNotice(FormatText("更新URL(%s)文件不存在.", url.c_str()));
         return false;
     }
-    std::string urlFile;
-    if (FetchUpdateFile(url, task, &urlFile) == -1) return false;
-    if (signedOnly && !CheckUpdateFileSignature(task, key, url, urlFile)) return false;
-    if (signedOnly && !AcceptFetchedRelease(url, urlFile)) return false;
+    UpdateFile urlFile;
+    if (!FetchUpdateFile(task, url, &urlFile)) return false;
+    if (!CheckUpdateFileSignature(task, key, urlFile)) return false;
+    if (signedOnly && !AcceptFetchedRelease(urlFile)) return false;
     g_ofsOutput << url << std::endl;
 
-    std::string value = ReadIniString(urlFile, "config", FieldText(task->szConfigKey), kConfigValueCapacity);
-    if (value.empty()) value = ReadIniString(urlFile, "config", "other", kConfigValueCapacity);
-    DeleteUpdateFile(urlFile);
-    if (value.empty()) {
+    std::string listUrl = urlFile.text.ReadString("config", FieldText(task->szConfigKey), kConfigValueCapacity);
+    if (listUrl.empty()) listUrl = urlFile.text.ReadString("config", "other", kConfigValueCapacity);
+    if (listUrl.empty()) {
         ShowEngineNotice(FormatText("更新URL(%s)文件内other项配置错误.", url.c_str()));
         return false;
     }
-    std::string fetched;
-    if (FetchUpdateFile(value, task, &fetched) == -1) return false;
-    if (!IsUrlReachable(value)) {
-        DeleteUpdateFile(fetched);
-        ShowEngineNotice(FormatText("更新URL(%s)文件不存在.", value.c_str()));
+    UpdateFile listFile;
+    if (!FetchUpdateFile(task, listUrl, &listFile)) return false;
+    if (!IsUrlReachable(listUrl)) {
+        ShowEngineNotice(FormatText("更新URL(%s)文件不存在.", listUrl.c_str()));
         return false;
     }
-    if (signedOnly && !CheckUpdateFileSignature(task, key, value, fetched)) return false;
-    if (signedOnly && !AcceptFetchedRelease(value, fetched)) return false;
-    *listPath = fetched;
-    *listUrl = value;
+    if (!CheckUpdateFileSignature(task, key, listFile)) return false;
+    if (signedOnly && !AcceptFetchedRelease(listFile)) return false;
+    *list = ParseUpdateList(std::move(listFile));
     return true;
 }
 
-int FetchUpdateFile(const std::string& url, UpdateTask* task, std::string* path) {
-    return InternetGetFileOnly(url.c_str(), nullptr, path, -1, task, std::string(), kUpdateFileMaxBytes);
-}
-
-void DeleteUpdateFile(const std::string& path) {
-    if (!path.empty()) ::DeleteFileW(GbkToWide(path).c_str());
-}
-
-bool CheckUpdateList(UpdateTask& task, const std::string& listPath, const std::string& listUrl) {
+bool CheckUpdateList(UpdateTask& task, const UpdateList& list) {
     // A signed list vouches for its packages only through their checksums.
     bool checksumsRequired = CurrentPublisherKey().state == PublisherKeyState::kLoaded;
+    const std::string& listUrl = list.file.url;
     bool anyEntry = false;
     std::string lastSource;
     for (int index = 0;; ++index) {
         if (task.bStop) return false;
-        int action = ReadListAction(listPath, index);
+        int action = list.ActionAt(index);
         if (action == 0) break;
         if (action == -1) {
             ShowEngineNotice(FormatText("更新URL(%s)文件内action项配置错误.", listUrl.c_str()));
             return false;
         }
-        UpdateListEntry entry = ReadListEntry(listPath, index);
+        const UpdateListEntry& entry = list.entries[index];
         if (action & kActionCommand) {
             if (entry.cmd.empty()) {
                 ShowEngineError("解析更新列表文件错误,动作有命令但命令为空.");

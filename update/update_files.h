@@ -1,11 +1,17 @@
 #pragma once
 // The two update files of a task: the update URL file the request names, and the update list
-// it points to, with the check that the whole list passes before anything runs.
+// it points to. Both are fetched into memory, verified there when a publisher key is
+// installed, and read from those same bytes; the check pass looks at the whole list before
+// anything of it runs, and the execution pass runs the entries read here.
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "lobby/update_task.h"
+#include "update/profile_text.h"
+#include "update/publisher_key.h"
 
-// One "list%d" section as read. srcfile is read with the given capacity (bytes, NUL included).
+// One "list%d" section as read.
 struct UpdateListEntry {
     int action = -1;  // 0 end marker, -1 missing; bit 1 command, bit 2 download
     std::string srcfile;
@@ -18,24 +24,46 @@ constexpr int kActionCommand = 1;
 constexpr int kActionDownload = 2;
 constexpr size_t kSrcFileCapacity = 1000;  // the same in both passes: a long URL is never cut
 
-int ReadListAction(const std::string& listPath, int index);
-UpdateListEntry ReadListEntry(const std::string& listPath, int index);
+// An update file as fetched: where from, its exact bytes (the ones verified), and their reading.
+struct UpdateFile {
+    std::string url;
+    std::string bytes;
+    ProfileText text;
+};
+
+// The update list: its entries "list0", "list1", ... in order, read once, up to the first
+// section whose "action" is 0 (the end marker) or -1 (missing or unreadable).
+struct UpdateList {
+    UpdateFile file;
+    std::vector<UpdateListEntry> entries;
+    bool endMarkerFound = false;  // false: the section after the last entry has no usable action
+
+    // The "action" of section "list<index>": the entry's own, then 0 at the end marker or
+    // -1 where the reading stopped.
+    int ActionAt(size_t index) const;
+};
+
+// Reads the entries of a fetched list.
+UpdateList ParseUpdateList(UpdateFile file);
 
 // The URL can be opened and does not answer 404.
 bool IsUrlReachable(const std::string& url);
 
-// Fetches the update URL file and then the update list it names (both to temporary files;
-// the URL file is deleted once read, the list is the caller's on success). With a publisher key installed each is used only when its signature verifies; with a
-// malformed key nothing is fetched. Shows its own messages; false ends the task.
-bool ReadUpdateURLFile(UpdateTask* task, std::string* listPath, std::string* listUrl);
+// Fetches `url` into memory (refusing one over kUpdateFileMaxBytes) and reads it. Shows the
+// download's messages; false ends the task.
+bool FetchUpdateFile(UpdateTask* task, const std::string& url, UpdateFile* file);
 
-// Fetches an update file (or its signature) to a new temporary file, refusing one over
-// kUpdateFileMaxBytes; 0 or -1 as the plain download. A failed fetch leaves no file.
-int FetchUpdateFile(const std::string& url, UpdateTask* task, std::string* path);
-// Deletes a fetched update file once it is no longer needed.
-void DeleteUpdateFile(const std::string& path);
+// With a publisher key loaded, `file` counts only when the signature fetched from its URL +
+// ".sig" verifies over its bytes: else "更新文件%s的签名无效." with the URL. Without a key every
+// file counts. False ends the task.
+bool CheckUpdateFileSignature(UpdateTask* task, const PublisherKey& key, const UpdateFile& file);
+
+// Fetches the update URL file and then the update list it names. With a publisher key
+// installed each is used only when its signature verifies; with a malformed key nothing is
+// fetched. Shows its own messages; false ends the task.
+bool ReadUpdateURLFile(UpdateTask* task, UpdateList* list);
 
 // Checks every entry up to the end marker and that the last entry's source is reachable;
 // with a publisher key installed every download entry must carry its sha256. Shows its own
 // messages; false ends the task.
-bool CheckUpdateList(UpdateTask& task, const std::string& listPath, const std::string& listUrl);
+bool CheckUpdateList(UpdateTask& task, const UpdateList& list);

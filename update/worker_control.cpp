@@ -150,18 +150,13 @@ DWORD WINAPI StartUpdateEx(LPVOID param) {
             g_pTaskList->SetItemPhase(task->nIndex, 0);
             task->cPhase = kPhaseDownloading;
         }
-        std::string listPath;
-        std::string listUrl;
-        if (!ReadUpdateURLFile(task.get(), &listPath, &listUrl)) return static_cast<DWORD>(-1);
-        // The fetched list is a temporary file: it goes however the task ends.
-        struct ListFile {
-            const std::string& path;
-            ~ListFile() { DeleteUpdateFile(path); }
-        } listFile{listPath};
+        // The list as fetched and verified: both passes read these entries, nothing else.
+        UpdateList list;
+        if (!ReadUpdateURLFile(task.get(), &list)) return static_cast<DWORD>(-1);
         if (g_bExit) return static_cast<DWORD>(-1);
-        if (!CheckUpdateList(*task, listPath, listUrl)) return static_cast<DWORD>(-1);
+        if (!CheckUpdateList(*task, list)) return static_cast<DWORD>(-1);
         if (g_bExit) return static_cast<DWORD>(-1);
-        return static_cast<DWORD>(ExecuteUpdateList(task, listPath));
+        return static_cast<DWORD>(ExecuteUpdateList(task, list));
     } catch (...) {
         TraceLine("tor1: StartUpdateEx ended by an exception");
         return static_cast<DWORD>(-1);

@@ -28,9 +28,7 @@ protected:
 
     // What a run of `listText` cut short in entry `done` would have left as its journal.
     void WriteJournalOf(const std::string& listText, int done, bool fetched) {
-        WriteWholeFile(Full("list.copy"), listText);
-        std::string key = UpdateListKey(Full("list.copy"));
-        ::DeleteFileA(Full("list.copy").c_str());
+        std::string key = UpdateListKey(listText);
         WriteWholeFile(TaskJournalPath(), "list=" + key + "\r\ndone=" + std::to_string(done) + "\r\nfetched=" +
                                               (fetched ? "1" : "0") + "\r\n");
     }
@@ -49,11 +47,9 @@ protected:
     }
 };
 
-std::string Sha256Of(const std::string& bytes, const std::string& scratch) {
-    WriteWholeFile(scratch, bytes);
+std::string Sha256Of(const std::string& bytes) {
     std::string hex;
-    FileSha256(GbkToWide(scratch), &hex);
-    ::DeleteFileA(scratch.c_str());
+    BytesSha256(bytes, &hex);
     return hex;
 }
 
@@ -126,7 +122,7 @@ TEST_F(Rerun, ADownloadedArchiveIsNotFetchedAgainAndAnotherListStartsFromItsTop)
 TEST_F(Rerun, ADownloadWhoseDestinationHoldsItsSha256IsNotFetched) {
     const std::string body = "package bytes";
     m_server.Serve("/files/game.zip", ServedFile{body});
-    const std::string sha256 = Sha256Of(body, Full("scratch"));
+    const std::string sha256 = Sha256Of(body);
     const std::vector<ListEntry> entries = {{"2", m_server.Url("/files/game.zip"), Rel("game.zip"), ""}};
     for (const std::string& installed : {body, std::string("older bytes")}) {
         Fresh();

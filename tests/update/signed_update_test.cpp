@@ -336,12 +336,13 @@ TEST(PublisherKeyFile, OnlyAnUncompressedP256PublicKeyIsTaken) {
     for (const std::string& text : refused) EXPECT_FALSE(ParsePublisherKeyPem(text, &blob)) << text;
 }
 
-TEST(DetachedSignature, AnOpensslSignatureVerifiesOnlyUnderItsKeyAndOverItsFile) {
+TEST(DetachedSignature, AnOpensslSignatureVerifiesOnlyUnderItsKeyAndOverItsBytes) {
     std::string signature = ReadWholeFile(KeyPath("sample.txt.sig"));
-    EXPECT_TRUE(VerifyFileSignature(KeyBlob("publisher-test.pub"), KeyPath("sample.txt"), signature));
-    EXPECT_FALSE(VerifyFileSignature(KeyBlob("other-test.pub"), KeyPath("sample.txt"), signature));
-    EXPECT_FALSE(VerifyFileSignature(KeyBlob("publisher-test.pub"), KeyPath("sample.txt"), signature + '\0'));
-    EXPECT_FALSE(VerifyFileSignature(KeyBlob("publisher-test.pub"), KeyPath("sample.txt.sig"), signature));
+    std::string sample = ReadWholeFile(KeyPath("sample.txt"));
+    EXPECT_TRUE(VerifySignature(KeyBlob("publisher-test.pub"), sample, signature));
+    EXPECT_FALSE(VerifySignature(KeyBlob("other-test.pub"), sample, signature));
+    EXPECT_FALSE(VerifySignature(KeyBlob("publisher-test.pub"), sample, signature + '\0'));
+    EXPECT_FALSE(VerifySignature(KeyBlob("publisher-test.pub"), sample + '\n', signature));
 }
 
 }  // namespace

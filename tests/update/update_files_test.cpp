@@ -1,6 +1,9 @@
 // The two update files: choosing the list through the update URL file, reachability, and the
 // check pass that refuses a bad list before anything of it runs.
+#include <thread>
+
 #include "tests/update/engine_fixture.h"
+#include "framework/gbk_text.h"
 #include "framework/http_request.h"
 #include "update/update_files.h"
 #include "update/update_paths.h"
@@ -22,10 +25,10 @@ protected:
     bool Read(const std::string& key, std::string* listUrl, std::string* listText = nullptr) {
         TaskPtr task = NewTask();
         SetFieldText(task->szConfigKey, key);
-        std::string listPath;
-        bool read = ReadUpdateURLFile(task.get(), &listPath, listUrl);
-        if (read && listText != nullptr) *listText = ReadWholeFile(listPath);
-        if (read) ::DeleteFileA(listPath.c_str());
+        UpdateList list;
+        bool read = ReadUpdateURLFile(task.get(), &list);
+        *listUrl = list.file.url;
+        if (listText != nullptr) *listText = list.file.bytes;
         return read;
     }
 };
@@ -246,6 +249,58 @@ TEST_F(UpdateListCheck, ALastEntryWithoutAReachableSourceFailsTheFinalTest) {
         ExpectOnlyBox("更新URL(" + source + ")文件不存在.", "提示", kNoticeBox);
         EXPECT_FALSE(FolderExists(Full("made")));
     }
+}
+
+// Every file in the temporary folder that holds exactly `bytes` gets `replacement` instead;
+// returns how many there were.
+int RewriteTemporaryCopies(const std::string& bytes, const std::string& replacement) {
+    wchar_t folder[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH, folder);
+    int rewritten = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW((std::wstring(folder) + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || found.nFileSizeHigh != 0 ||
+            found.nFileSizeLow != bytes.size())
+            continue;
+        const std::string path = WideToGbk(std::wstring(folder) + found.cFileName);
+        if (ReadWholeFile(path) != bytes) continue;
+        WriteWholeFile(path, replacement);
+        ++rewritten;
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return rewritten;
+}
+
+// What was checked is what runs: while the first entry downloads, the list is rewritten
+// wherever it lies on disk, and the next entry runs as checked all the same.
+TEST_F(UpdateListCheck, AListRewrittenOnDiskAfterItsCheckChangesNothing) {
+    ServedFile slow{std::string(192 * 1024, 's')};
+    slow.delayMsPerChunk = 100;
+    m_server.Serve("/files/slow.bin", slow);
+    const ListEntry download{"2", m_server.Url("/files/slow.bin"), Rel("slow.bin"), ""};
+    auto listText = [&](const std::string& folder) {
+        return MakeListText({download, {"1", "", Rel(folder), "CRE"}, Reachable()}) + "[list3]\r\naction=0\r\n";
+    };
+    const std::string checked = listText("checked");
+    ServeListText(checked);
+    int result = 1;
+    std::thread worker([&] { result = RunWorker(NewTask()); });
+    bool downloading = false;
+    for (int wait = 0; wait < 1000 && !downloading; ++wait) {
+        for (const SeenRequest& request : m_server.Requests())
+            downloading |= request.method == "GET" && request.target == "/files/slow.bin";
+        if (!downloading) ::Sleep(20);
+    }
+    const int copies = RewriteTemporaryCopies(checked, listText("swapped"));
+    worker.join();
+    ASSERT_TRUE(downloading);
+    EXPECT_EQ(0, result);
+    ExpectNoBox();
+    EXPECT_EQ(0, copies) << "the list lay in the temporary folder while it ran";
+    EXPECT_TRUE(FolderExists(Full("checked")));
+    EXPECT_FALSE(FolderExists(Full("swapped")));
 }
 
 TEST_F(UpdateListCheck, ALongSourceUrlIsFetchedWhole) {

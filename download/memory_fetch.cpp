@@ -1,0 +1,104 @@
+#include "download/memory_fetch.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include "download/body_reader.h"
+#include "download/download_messages.h"
+#include "download/download_support.h"
+#include "download/http_headers.h"
+#include "framework/http_request.h"
+#include "framework/internet_handle.h"
+#include "framework/trace.h"
+
+namespace {
+const char kAcceptHeaders[] = "Accept: */*\r\n";
+
+bool RefuseTooLarge(const std::string& url, uint64_t maxBytes) {
+    ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n文件超过%llu字节.", url.c_str(),
+                                 static_cast<unsigned long long>(maxBytes)));
+    return false;
+}
+
+// The same words as the plain download for a request that brought no answer.
+void ShowSendFailure(SendOutcome outcome, DWORD error, const std::string& url) {
+    switch (outcome) {
+    case SendOutcome::Sent:
+    case SendOutcome::Stopped:
+        return;
+    case SendOutcome::TooManyRedirects:
+        ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n重定向次数过多.", url.c_str()));
+        return;
+    case SendOutcome::BadUrl:
+        ShowOpenUrlError(ERROR_INTERNET_INVALID_URL, url.c_str());
+        return;
+    case SendOutcome::Failed:
+        if (IsCertificateError(error)) {
+            ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n服务器证书不可信. 错误号:%d.", url.c_str(),
+                                         static_cast<int>(error)));
+        } else {
+            ShowOpenUrlError(error, url.c_str());
+        }
+        return;
+    }
+}
+
+// Direct unless the machine's connection goes through a proxy.
+DWORD AccessType() {
+    DWORD flags = 0;
+    ::InternetGetConnectedState(&flags, 0);
+    return (flags & INTERNET_CONNECTION_PROXY) ? INTERNET_OPEN_TYPE_PRECONFIG
+                                               : INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
+}
+}  // namespace
+
+bool FetchToMemory(const std::string& url, UpdateTask& task, uint64_t maxBytes, std::string* bytes) {
+    TraceLine("tor1:FetchToMemory   szurl =%s", url.c_str());
+    bytes->clear();
+    ScopedInternetHandle session(::InternetOpenA(UserAgent().c_str(), AccessType(), nullptr, nullptr, 0));
+    if (!session.IsValid()) {
+        ShowDownloadError(FormatText("InternetOpen错误. %d.", static_cast<int>(::GetLastError())));
+        return false;
+    }
+    HttpRequestOptions options;
+    options.headers = kAcceptHeaders;
+    options.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+    HttpRequest sent;
+    DWORD openError = 0;
+    SendOutcome outcome = SendHttpRequest(
+        session.Get(), url, options, [&task] { return StopRequested(task); }, &sent, &openError);
+    if (outcome != SendOutcome::Sent) {
+        session.Close();
+        ShowSendFailure(outcome, openError, url);
+        return false;
+    }
+    HINTERNET request = sent.request.Get();
+    uint64_t announced = 0;
+    const bool lengthKnown = QueryContentLength(request, &announced);
+    if (lengthKnown && announced > maxBytes) return RefuseTooLarge(url, maxBytes);
+
+    BodyReader reader;
+    for (;;) {
+        if (StopRequested(task)) return false;
+        DWORD got = 0;
+        if (!reader.Read(request, &got)) {
+            ShowNetworkUnstable(::GetLastError());
+            return false;
+        }
+        if (got == 0) break;
+        if (bytes->size() + got > maxBytes) {
+            bytes->clear();
+            return RefuseTooLarge(url, maxBytes);
+        }
+        bytes->append(reader.Data(), got);
+    }
+    if (lengthKnown && bytes->size() < announced) {
+        // The connection closed before the announced end: never a whole file.
+        TraceLine("qen: body of %s ended at %llu of %llu bytes", url.c_str(),
+                  static_cast<unsigned long long>(bytes->size()), static_cast<unsigned long long>(announced));
+        bytes->clear();
+        ShowNetworkUnstable(ERROR_INTERNET_CONNECTION_ABORTED);
+        return false;
+    }
+    return true;
+}
