@@ -42,3 +42,7 @@ void ShowOpenUrlError(DWORD error, const char* url) {
         ShowDownloadError(FormatText("InternetOpenUrl 错误.\n网址:%s.\n错误号:%d.", url, static_cast<int>(error)));
     }
 }
+
+void ShowInsecureRedirect(const char* url) {
+    ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n重定向到不安全的网址.", url));
+}

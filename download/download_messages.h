@@ -14,3 +14,6 @@ void ShowNetworkUnstable(DWORD error);
 
 // The box for a URL that can't be opened, with the server's text when there is one.
 void ShowOpenUrlError(DWORD error, const char* url);
+
+// The box for an https URL that was redirected to something that is not https.
+void ShowInsecureRedirect(const char* url);

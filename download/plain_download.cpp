@@ -83,6 +83,8 @@ int FetchOnce(const char* szurl, const char* szfileName, const std::string& path
         session.Close();
         if (outcome == SendOutcome::TooManyRedirects) {
             ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n重定向次数过多.", szurl));
+        } else if (outcome == SendOutcome::InsecureRedirect) {
+            ShowInsecureRedirect(szurl);
         } else if (outcome == SendOutcome::BadUrl) {
             ShowOpenUrlError(ERROR_INTERNET_INVALID_URL, szurl);
         } else if (outcome == SendOutcome::Failed && IsCertificateError(openError)) {
