@@ -42,3 +42,32 @@ void ShowOpenUrlError(DWORD error, const char* url) {
         ShowDownloadError(FormatText("InternetOpenUrl 错误.\n网址:%s.\n错误号:%d.", url, static_cast<int>(error)));
     }
 }
+
+void ShowInsecureRedirect(const char* url) {
+    ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n重定向到不安全的网址.", url));
+}
+
+void ShowSendFailure(SendOutcome outcome, DWORD error, const char* url) {
+    switch (outcome) {
+    case SendOutcome::Sent:
+    case SendOutcome::Stopped:
+        return;
+    case SendOutcome::TooManyRedirects:
+        ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n重定向次数过多.", url));
+        return;
+    case SendOutcome::InsecureRedirect:
+        ShowInsecureRedirect(url);
+        return;
+    case SendOutcome::BadUrl:
+        ShowOpenUrlError(ERROR_INTERNET_INVALID_URL, url);
+        return;
+    case SendOutcome::Failed:
+        if (IsCertificateError(error)) {
+            ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n服务器证书不可信. 错误号:%d.", url,
+                                         static_cast<int>(error)));
+        } else {
+            ShowOpenUrlError(error, url);
+        }
+        return;
+    }
+}

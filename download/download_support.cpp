@@ -8,7 +8,20 @@
 #include "framework/gbk_text.h"
 #include "update/exit_flag.h"
 
+namespace {
+// "C:\..." or "\\host\...": a path the caller has already resolved.
+bool IsFullPath(const char* name) {
+    bool drive = ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')) && name[1] == ':' &&
+                 name[2] == '\\';
+    return drive || (name[0] == '\\' && name[1] == '\\');
+}
+}  // namespace
+
 bool PrepareLocalPath(const char* szfileName, std::string* path) {
+    if (szfileName != nullptr && IsFullPath(szfileName)) {
+        *path = szfileName;
+        return true;
+    }
     if (szfileName != nullptr) {
         const char* name = szfileName[0] == '\\' ? szfileName + 1 : szfileName;
         *path = std::string(g_szAppDir) + name;

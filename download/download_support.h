@@ -5,8 +5,9 @@
 
 #include "lobby/update_task.h"
 
-// The local path: g_szAppDir + the name without one leading backslash, or a new temporary
-// file ("kvw" prefix) when the name is null. Shows its own error and returns false.
+// The local path: a full path (drive or UNC) as it stands, else g_szAppDir + the name without
+// one leading backslash, or a new temporary file ("kvw" prefix) when the name is null. Shows
+// its own error and returns false.
 bool PrepareLocalPath(const char* szfileName, std::string* path);
 
 // The program is closing or the task was cancelled.

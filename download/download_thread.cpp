@@ -15,12 +15,13 @@ bool UsesResumableDownload(const std::string& url) {
 DWORD WINAPI DownloadThread(LPVOID param) {
     DownloadJob* job = static_cast<DownloadJob*>(param);
     if (job == nullptr) return static_cast<DWORD>(-1);
+    const char* name = job->localPath.empty() ? job->szfileName : job->localPath.c_str();
     try {
         int result = UsesResumableDownload(job->szurl)
-                         ? InternetGetFileShowOnList(job->szurl, job->szfileName, &job->filename, job->index,
+                         ? InternetGetFileShowOnList(job->szurl, name, &job->filename, job->index,
                                                      job->pupdateStruct.get(), job->sha256)
-                         : InternetGetFileOnly(job->szurl, job->szfileName, &job->filename, job->index,
-                                               job->pupdateStruct.get(), job->sha256);
+                         : InternetGetFileOnly(job->szurl, name, &job->filename, job->index, job->pupdateStruct.get(),
+                                               job->sha256);
         return result == -1 ? static_cast<DWORD>(-1) : 0;
     } catch (...) {
         TraceLine("qen: download of %s ended by an exception", job->szurl);

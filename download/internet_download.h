@@ -8,8 +8,9 @@
 
 #include "lobby/update_task.h"
 
-// Fetches `szurl` for g_szAppDir + `szfileName` (one leading backslash dropped), or for a
-// new temporary file when `szfileName` is null. The bytes go to a side file (side_file.h),
+// Fetches `szurl` for `szfileName` when it is a full path, else for g_szAppDir + `szfileName`
+// (one leading backslash dropped), or for a new temporary file when `szfileName` is null.
+// The bytes go to a side file (side_file.h),
 // resumed with Range and If-Range only while it belongs to the server's current file; the
 // whole side file replaces the local path once it matches `sha256` (when given). A body is
 // whole only at the size the size request or the body announced. Writes the task's dSpeed and
@@ -40,6 +41,7 @@ struct DownloadJob {
     std::string filename;
     char szurl[1002] = {};
     char szfileName[262] = {};
+    std::string localPath;  // the destination in full, as the worker checked it; empty: szfileName
     int index = -1;
     std::string sha256;  // expected SHA-256 of the file, 64 hex digits; empty: not checked
 };

@@ -20,29 +20,6 @@ bool RefuseTooLarge(const std::string& url, uint64_t maxBytes) {
     return false;
 }
 
-// The same words as the plain download for a request that brought no answer.
-void ShowSendFailure(SendOutcome outcome, DWORD error, const std::string& url) {
-    switch (outcome) {
-    case SendOutcome::Sent:
-    case SendOutcome::Stopped:
-        return;
-    case SendOutcome::TooManyRedirects:
-        ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n重定向次数过多.", url.c_str()));
-        return;
-    case SendOutcome::BadUrl:
-        ShowOpenUrlError(ERROR_INTERNET_INVALID_URL, url.c_str());
-        return;
-    case SendOutcome::Failed:
-        if (IsCertificateError(error)) {
-            ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n服务器证书不可信. 错误号:%d.", url.c_str(),
-                                         static_cast<int>(error)));
-        } else {
-            ShowOpenUrlError(error, url.c_str());
-        }
-        return;
-    }
-}
-
 // Direct unless the machine's connection goes through a proxy.
 DWORD AccessType() {
     DWORD flags = 0;
@@ -69,7 +46,7 @@ bool FetchToMemory(const std::string& url, UpdateTask& task, uint64_t maxBytes, 
         session.Get(), url, options, [&task] { return StopRequested(task); }, &sent, &openError);
     if (outcome != SendOutcome::Sent) {
         session.Close();
-        ShowSendFailure(outcome, openError, url);
+        ShowSendFailure(outcome, openError, url.c_str());
         return false;
     }
     HINTERNET request = sent.request.Get();

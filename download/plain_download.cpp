@@ -30,20 +30,6 @@ int FetchOnce(const char* szurl, const char* szfileName, const std::string& path
 
 bool IsSuccess(int status) { return status >= 200 && status <= 299; }
 
-// Tells why a request got no answer, the way a failed InternetOpenUrl is told.
-void ShowSendFailure(SendOutcome outcome, DWORD error, const char* url) {
-    if (outcome == SendOutcome::TooManyRedirects) {
-        ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n重定向次数过多.", url));
-    } else if (outcome == SendOutcome::BadUrl) {
-        ShowOpenUrlError(ERROR_INTERNET_INVALID_URL, url);
-    } else if (outcome == SendOutcome::Failed && IsCertificateError(error)) {
-        ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n服务器证书不可信. 错误号:%d.", url,
-                                     static_cast<int>(error)));
-    } else if (outcome == SendOutcome::Failed) {
-        ShowOpenUrlError(error, url);
-    }
-}
-
 int RefuseTooLarge(const char* url, uint64_t maxBytes) {
     ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n文件超过%llu字节.", url,
                                  static_cast<unsigned long long>(maxBytes)));

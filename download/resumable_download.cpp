@@ -174,6 +174,8 @@ bool ResumableDownload::Send(HINTERNET session, const std::string& url, const Ht
     if (outcome == SendOutcome::Stopped) return false;
     if (outcome == SendOutcome::TooManyRedirects) {
         ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n重定向次数过多.", m_url));
+    } else if (outcome == SendOutcome::InsecureRedirect) {
+        ShowInsecureRedirect(m_url);
     } else if (outcome == SendOutcome::BadUrl) {
         ShowDownloadError("InternetOpen错误");
     } else if (IsCertificateError(error)) {

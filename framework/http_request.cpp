@@ -131,6 +131,13 @@ SendOutcome SendHttpRequest(HINTERNET session, const std::string& url, const Htt
             TraceLine("qen: more than %d redirects from %s", kMaxRedirects, url.c_str());
             return SendOutcome::TooManyRedirects;
         }
+        // What came over https must not be swapped for bytes anyone on the way can write.
+        UrlParts target;
+        bool staysSecure = CrackUrl(next, &target) && target.scheme == INTERNET_SCHEME_HTTPS;
+        if (parts.scheme == INTERNET_SCHEME_HTTPS && !staysSecure) {
+            TraceLine("qen: %s redirected to %s, not https", current.c_str(), next.c_str());
+            return SendOutcome::InsecureRedirect;
+        }
         current = next;
     }
 }

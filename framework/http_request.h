@@ -22,6 +22,7 @@ enum class SendOutcome {
     Sent,              // a final answer (not a redirect) is there; its status is in `status`
     BadUrl,            // not an http or https URL WinINet can read
     TooManyRedirects,  // more than kMaxRedirects
+    InsecureRedirect,  // an https URL sent us to plain http: the fetch ends there
     Stopped,           // `stop` said so between two requests
     Failed,            // no answer: `error` holds GetLastError
 };
@@ -41,7 +42,8 @@ struct HttpRequestOptions {
 };
 
 // Sends a request shaped by `options` to `url` on `session` and follows at most
-// kMaxRedirects redirects (301, 302, 303, 307, 308 with a Location). `stop` may be empty.
+// kMaxRedirects redirects (301, 302, 303, 307, 308 with a Location); once on https, never to
+// anything else. `stop` may be empty.
 SendOutcome SendHttpRequest(HINTERNET session, const std::string& url, const HttpRequestOptions& options,
                             const std::function<bool()>& stop, HttpRequest* out, DWORD* error);
 

@@ -13,9 +13,13 @@
 
 namespace {
 
-// Commands resolve their paths against the current directory, the program's folder.
-bool PathThere(const std::string& path) {
-    return !path.empty() && ::GetFileAttributesW(GbkToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+// Whether `path`, resolved as the command resolves it, names something; false for a path the
+// command would refuse, which is then left to the command to say so.
+bool Resolves(const std::string& path, PathRule rule, bool* there) {
+    ListPath resolved;
+    if (path.empty() || !TryResolveListPath(path, rule, &resolved)) return false;
+    *there = ::GetFileAttributesW(GbkToWide(resolved.full).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return true;
 }
 
 bool SizeOf(const std::wstring& path, uint64_t* size) {
@@ -28,15 +32,18 @@ bool SizeOf(const std::wstring& path, uint64_t* size) {
 }  // namespace
 
 bool CommandTookEffect(const UpdateListEntry& entry) {
-    if (entry.cmd == "REN" || entry.cmd == "MOVE") return !PathThere(entry.srcfile) && PathThere(entry.destfile);
-    if (entry.cmd == "DEC") return !PathThere(JoinPath(GetModuleDir(), entry.destfile));
+    bool sourceThere = false;
+    bool targetThere = false;
+    if (entry.cmd == "REN" || entry.cmd == "MOVE")
+        return Resolves(entry.srcfile, PathRule::AbsoluteAllowed, &sourceThere) &&
+               Resolves(entry.destfile, PathRule::AbsoluteAllowed, &targetThere) && !sourceThere && targetThere;
+    if (entry.cmd == "DEC") return Resolves(entry.destfile, PathRule::InsideOnly, &targetThere) && !targetThere;
     return false;
 }
 
-bool SkipInstalledDownload(UpdateTask& task, const UpdateListEntry& entry, int row) {
+bool SkipInstalledDownload(UpdateTask& task, const UpdateListEntry& entry, const std::string& destination,
+                           int row) {
     if (entry.sha256.empty()) return false;
-    // Where the downloads write: the program's folder and the name.
-    const std::string destination = JoinPath(GetModuleDir(), entry.destfile);
     const std::wstring wide = GbkToWide(destination);
     std::string actual;
     uint64_t size = 0;

@@ -11,5 +11,6 @@ bool CommandTookEffect(const UpdateListEntry& entry);
 
 // A download entry with a sha256 whose destination already holds exactly that content: true,
 // and the row is left as a finished download leaves it, a side file of an interrupted fetch
-// of it is removed, and nothing is fetched.
-bool SkipInstalledDownload(UpdateTask& task, const UpdateListEntry& entry, int row);
+// of it is removed, and nothing is fetched. `destination` is the resolved full path.
+bool SkipInstalledDownload(UpdateTask& task, const UpdateListEntry& entry, const std::string& destination,
+                           int row);

@@ -46,25 +46,25 @@ bool RunOperation(UINT operation, const std::string& from, const std::string* to
 }
 }  // namespace
 
-bool ShellDeleteFile(const std::string& path) {
-    if (!PathExists(path)) return true;
-    if (RunOperation(FO_DELETE, path, nullptr)) return true;
-    ShowEngineError(FormatText("删除%s失败.", path.c_str()));
+bool ShellDeleteFile(const ListPath& path) {
+    if (!PathExists(path.full)) return true;
+    if (RunOperation(FO_DELETE, path.full, nullptr)) return true;
+    ShowEngineError(FormatText("删除%s失败.", path.written.c_str()));
     return false;
 }
 
-bool ShellMoveFile(const std::string& source, const std::string& target) {
-    if (SourceExists(source) && RunOperation(FO_MOVE, source, &target)) return true;
-    ShowEngineError(FormatText("移动 %s 到 %s 失败.", source.c_str(), target.c_str()));
+bool ShellMoveFile(const ListPath& source, const ListPath& target) {
+    if (SourceExists(source.full) && RunOperation(FO_MOVE, source.full, &target.full)) return true;
+    ShowEngineError(FormatText("移动 %s 到 %s 失败.", source.written.c_str(), target.written.c_str()));
     return false;
 }
 
-bool ShellCopyFile(const std::string& source, const std::string& target) {
-    if (SourceExists(source) && RunOperation(FO_COPY, source, &target)) return true;
-    ShowEngineError(FormatText("复制 %s 到 %s 失败.", source.c_str(), target.c_str()));
+bool ShellCopyFile(const ListPath& source, const ListPath& target) {
+    if (SourceExists(source.full) && RunOperation(FO_COPY, source.full, &target.full)) return true;
+    ShowEngineError(FormatText("复制 %s 到 %s 失败.", source.written.c_str(), target.written.c_str()));
     return false;
 }
 
-void ShellRemoveTree(const std::string& path) {
-    if (PathExists(path)) RunOperation(FO_DELETE, path, nullptr, 1024);
+void ShellRemoveTree(const std::string& fullPath) {
+    if (PathExists(fullPath)) RunOperation(FO_DELETE, fullPath, nullptr, 1024);
 }

@@ -1,11 +1,15 @@
 #pragma once
 // File operations through the shell: silent, every confirmation answered yes, no error UI of
-// the shell's own. Each shows its own message on failure.
+// the shell's own. Each acts on the resolved full paths and shows its own message, naming
+// the paths as the list wrote them, on failure.
 #include <string>
 
-bool ShellDeleteFile(const std::string& path);
-bool ShellMoveFile(const std::string& source, const std::string& target);
-bool ShellCopyFile(const std::string& source, const std::string& target);
+#include "update/update_paths.h"
 
-// Deletes a folder with its content (or a file); nothing when it doesn't exist. No message.
-void ShellRemoveTree(const std::string& path);
+bool ShellDeleteFile(const ListPath& path);
+bool ShellMoveFile(const ListPath& source, const ListPath& target);
+bool ShellCopyFile(const ListPath& source, const ListPath& target);
+
+// Deletes a folder with its content (or a file), given in full; nothing when it doesn't
+// exist. No message.
+void ShellRemoveTree(const std::string& fullPath);

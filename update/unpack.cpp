@@ -69,13 +69,13 @@ void WaitForUnpack(HANDLE unpacker, HMODULE library, const UpdateTask& task, con
 }
 }  // namespace
 
-bool UnpackArchive(const TaskPtr& task, const std::string& archive) {
+bool UnpackArchive(const TaskPtr& task, const ListPath& archive) {
     g_ofsOutput << "下载完毕开始解压" << std::endl;
     // Loaded by name for every archive and never unloaded: the library may keep state.
     HMODULE library = ::LoadLibraryA("Unzip.dll");
     ZipRate rate;
     rate.pTask = task.get();
-    rate.szFile = archive.c_str();
+    rate.szFile = archive.full.c_str();
     rate.pfnUnzip = library ? ::GetProcAddress(library, "UnzipComplete") : nullptr;
     if (rate.pfnUnzip == nullptr) {
         ShowEngineErrorTitle("动态库加载,返回文件解压进度函数失败!");
@@ -85,7 +85,7 @@ bool UnpackArchive(const TaskPtr& task, const std::string& archive) {
 
     ZipRate unzip;
     unzip.pTask = task.get();
-    unzip.szFile = archive.c_str();
+    unzip.szFile = archive.full.c_str();
     unzip.pfnUnzip = ::GetProcAddress(library, "OnUpdateFile");
     if (unzip.pfnUnzip == nullptr) {
         ShowEngineErrorTitle("动态库加载失败");
@@ -95,22 +95,22 @@ bool UnpackArchive(const TaskPtr& task, const std::string& archive) {
     ScopedKernelHandle unpacker(::CreateThread(nullptr, 0, UnzipThread, &unzip, 0, nullptr));
     if (!unpacker.IsValid()) {
         EndPolling(rate, poller, false);
-        ShowEngineError(FormatText("解压文件%s失败. 无法启动解压线程.", archive.c_str()));
+        ShowEngineError(FormatText("解压文件%s失败. 无法启动解压线程.", archive.written.c_str()));
         return false;
     }
-    WaitForUnpack(unpacker.Get(), library, *task, archive.c_str());
+    WaitForUnpack(unpacker.Get(), library, *task, archive.full.c_str());
     bool unpacked = unzip.nResult == 0;
     EndPolling(rate, poller, unpacked);
     // Stopped on request: no message, the archive stays for the next run.
     if (unzip.nResult == UNZIP_E_CANCELLED) return false;
     if (!unpacked) {
         // The archive stays, so the next attempt can use it again.
-        ShowEngineError(FormatText("解压文件%s失败. 错误号:%d.", archive.c_str(), unzip.nResult));
+        ShowEngineError(FormatText("解压文件%s失败. 错误号:%d.", archive.written.c_str(), unzip.nResult));
         return false;
     }
     // The task is finished only when its whole list has run: its supervisor says so.
     g_ofsOutput << "解压完毕，开始删除文件" << std::endl;
-    ::DeleteFileW(GbkToWide(JoinPath(GetModuleDir(), archive)).c_str());
+    ::DeleteFileW(GbkToWide(archive.full).c_str());
     g_ofsOutput << "删除完毕" << std::endl;
     return true;
 }

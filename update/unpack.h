@@ -6,11 +6,12 @@
 #include <string>
 
 #include "lobby/update_task.h"
+#include "update/update_paths.h"
 
 // What both unpack threads get; lives on the worker's stack until both have ended.
 struct ZipRate {
     UpdateTask* pTask = nullptr;
-    const char* szFile = nullptr;   // the archive, as the list names it
+    const char* szFile = nullptr;   // the archive in full, as resolved from the list (GBK)
     FARPROC pfnUnzip = nullptr;     // "UnzipComplete" for the poller, "OnUpdateFile" for the unpacker
     std::atomic<bool> g_bExit{false};  // the unpack has ended: the poller stops
     int nResult = 0;                // what "OnUpdateFile" returned: 0 unpacked, else a failure code
@@ -19,7 +20,7 @@ struct ZipRate {
 DWORD WINAPI UnzipThread(LPVOID param);
 DWORD WINAPI UnzipRateThread(LPVOID param);
 
-// The "DEC" command: unpacks `archive` next to itself, marks the task finished, deletes the
-// archive. On any failure the archive stays, the task is not finished, and an error is shown;
-// a stop or a close during the unpack stops it without a message (false).
-bool UnpackArchive(const TaskPtr& task, const std::string& archive);
+// The "DEC" command: unpacks `archive` next to itself (the library gets its resolved full
+// path), then deletes it. On any failure the archive stays, the task is not finished, and an
+// error is shown; a stop or a close during the unpack stops it without a message (false).
+bool UnpackArchive(const TaskPtr& task, const ListPath& archive);

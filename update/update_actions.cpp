@@ -29,13 +29,17 @@ void LaunchLobbyClient() {
     ::ShellExecuteW(nullptr, L"open", client.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-// True when the destination now holds the downloaded file.
+// True when the destination now holds the downloaded file. The destination belongs to the
+// program's folder; the download writes exactly the path that was checked.
 bool RunDownload(const TaskPtr& task, const UpdateListEntry& entry, int row) {
-    if (SkipInstalledDownload(*task, entry, row)) return true;
+    ListPath dest;
+    if (!ResolveListPath(entry.destfile, PathRule::InsideOnly, &dest)) return false;
+    if (SkipInstalledDownload(*task, entry, dest.full, row)) return true;
     DownloadJob job;
     job.pupdateStruct = task;
     std::snprintf(job.szurl, sizeof job.szurl, "%s", entry.srcfile.c_str());
     std::snprintf(job.szfileName, sizeof job.szfileName, "%s", entry.destfile.c_str());
+    job.localPath = dest.full;
     job.index = row;
     job.sha256 = entry.sha256;
     ScopedKernelHandle thread(::CreateThread(nullptr, 0, DownloadThread, &job, 0, nullptr));
@@ -54,51 +58,67 @@ bool RequireSource(const UpdateListEntry& entry, const char* message) {
     return false;
 }
 
+// Resolves the source (when `source`) and the target of a command; false ends the task.
+bool ResolveBoth(const UpdateListEntry& entry, ListPath* source, ListPath* target) {
+    return ResolveListPath(entry.srcfile, PathRule::AbsoluteAllowed, source) &&
+           ResolveListPath(entry.destfile, PathRule::AbsoluteAllowed, target);
+}
+
 Step RunCommand(const TaskPtr& task, const UpdateListEntry& entry) {
     const std::string& cmd = entry.cmd;
-    const std::string& src = entry.srcfile;
-    const std::string& dest = entry.destfile;
-    if (cmd == "DEL") return ShellDeleteFile(dest) ? Step::Continue : Step::End;
+    // Every path is resolved against the program's folder before anything is done, never
+    // through the current directory; a relative one that climbs out of the folder ends the task.
+    ListPath src;
+    ListPath dest;
+    if (cmd == "DEL") {
+        if (!ResolveListPath(entry.destfile, PathRule::AbsoluteAllowed, &dest)) return Step::End;
+        return ShellDeleteFile(dest) ? Step::Continue : Step::End;
+    }
     if (cmd == "MOVE") {
         if (!RequireSource(entry, "执行更新列表文件错误,动作为移动文件但源文件路径为空.")) return Step::End;
+        if (!ResolveBoth(entry, &src, &dest)) return Step::End;
         return ShellMoveFile(src, dest) ? Step::Continue : Step::End;
     }
     if (cmd == "COPY") {
         if (!RequireSource(entry, "执行更新列表文件错误,动作为复制文件但源文件路径为空.")) return Step::End;
+        if (!ResolveBoth(entry, &src, &dest)) return Step::End;
         return ShellCopyFile(src, dest) ? Step::Continue : Step::End;
     }
     if (cmd == "REN") {
         if (!RequireSource(entry, "执行更新列表文件错误,动作为重命名但源文件路径为空.")) return Step::End;
-        if (::_wrename(GbkToWide(src).c_str(), GbkToWide(dest).c_str()) == 0) return Step::Continue;
-        ShowEngineError(FormatText("rename执行失败,源文件:%s,目标文件:%s.错误号:%d", src.c_str(), dest.c_str(),
-                                   static_cast<int>(::GetLastError())));
+        if (!ResolveBoth(entry, &src, &dest)) return Step::End;
+        if (::_wrename(GbkToWide(src.full).c_str(), GbkToWide(dest.full).c_str()) == 0) return Step::Continue;
+        ShowEngineError(FormatText("rename执行失败,源文件:%s,目标文件:%s.错误号:%d", src.written.c_str(),
+                                   dest.written.c_str(), static_cast<int>(::GetLastError())));
         return Step::End;
     }
     if (cmd == "CRE") {
-        if (::CreateDirectoryW(GbkToWide(dest).c_str(), nullptr)) return Step::Continue;
+        if (!ResolveListPath(entry.destfile, PathRule::AbsoluteAllowed, &dest)) return Step::End;
+        if (::CreateDirectoryW(GbkToWide(dest.full).c_str(), nullptr)) return Step::Continue;
         // A folder that is already there is what the list asked for.
         if (::GetLastError() == ERROR_ALREADY_EXISTS) return Step::Continue;
-        ShowEngineError(FormatText("CreateDirectory执行失败,目录:%s.错误号:%d", dest.c_str(),
+        ShowEngineError(FormatText("CreateDirectory执行失败,目录:%s.错误号:%d", dest.written.c_str(),
                                    static_cast<int>(::GetLastError())));
         return Step::End;
     }
     if (cmd == "EXEC") {
-        std::string lower = dest;
+        if (!ResolveListPath(entry.destfile, PathRule::AbsoluteAllowed, &dest)) return Step::End;
+        std::string lower = dest.written;
         for (char& c : lower) {
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         }
         int show = lower.find(".exe") != std::string::npos ? SW_SHOW : SW_HIDE;
-        HINSTANCE started = ::ShellExecuteW(nullptr, L"open", GbkToWide(dest).c_str(), nullptr, nullptr, show);
+        HINSTANCE started = ::ShellExecuteW(nullptr, L"open", GbkToWide(dest.full).c_str(), nullptr, nullptr, show);
         return started == nullptr ? Step::End : Step::Continue;
     }
-    // Both delete in the program's folder: a path that climbs out of it ends the task.
+    // Both act on what belongs to the program's folder: nothing else is taken.
     if (cmd == "REDC") {
-        if (!CheckPathInsideProgramFolder(dest)) return Step::End;
-        ShellRemoveTree(JoinPath(GetModuleDir(), dest));
+        if (!ResolveListPath(entry.destfile, PathRule::InsideOnly, &dest)) return Step::End;
+        ShellRemoveTree(dest.full);
         return Step::Continue;
     }
     if (cmd == "DEC") {
-        if (!CheckPathInsideProgramFolder(dest)) return Step::End;
+        if (!ResolveListPath(entry.destfile, PathRule::InsideOnly, &dest)) return Step::End;
         return UnpackArchive(task, dest) ? Step::Continue : Step::End;
     }
     ShowEngineError(FormatText("未知的更新命令. %s", cmd.c_str()));
@@ -136,8 +156,8 @@ int ExecuteUpdateList(const TaskPtr& task, const UpdateList& list) {
             return -1;
         }
         if (journal.IsDone(index)) continue;
-        if ((action & kActionDownload) && !journal.IsFetched(index)) {
-            if (!CheckPathInsideProgramFolder(entry.destfile)) return -1;
+        // A fetched file with a checksum is checked again rather than trusted from the journal.
+        if ((action & kActionDownload) && !(journal.IsFetched(index) && entry.sha256.empty())) {
             // The download showed its own message; the installed file is as it was.
             bool downloaded = RunDownload(task, entry, row);
             if (g_bExit || task->bStop || !downloaded) return -1;

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "app/process_values.h"
 #include "download/download_messages.h"
 #include "download/internet_download.h"
 #include "download/memory_fetch.h"
@@ -99,7 +98,6 @@ bool CheckUpdateFileSignature(UpdateTask* task, const PublisherKey& key, const U
 
 bool ReadUpdateURLFile(UpdateTask* task, UpdateList* list) {
     if (task == nullptr) return false;
-    ::SetCurrentDirectoryA(g_szAppDir);
     PublisherKey key = CurrentPublisherKey();
     if (key.state == PublisherKeyState::kMalformed) {
         ShowEngineError(MalformedKeyMessage(key.path));

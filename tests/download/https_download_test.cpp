@@ -1,7 +1,7 @@
 // https: both downloads ask for a secure connection, and a certificate nobody vouches for is
 // refused with a message and nothing written. The refusal runs beside the throw-away TLS
-// server of tests/support/with_tls_server.sh; a fetch that succeeds needs a server whose CA
-// this machine trusts, so it runs only where one is named.
+// server of tests/support/with_tls_server.sh; fetches from a trusted one are the end-to-end
+// test tests/e2e/https_install_test.cpp.
 #include <cstdlib>
 
 #include "download/internet_download.h"
@@ -30,15 +30,6 @@ TEST_F(HttpsDownload, AnUntrustedCertificateIsRefusedAndNothingIsWritten) {
         EXPECT_FALSE(FileExists(LocalPath(name))) << name;
         EXPECT_FALSE(FileExists(SidePath(LocalPath(name)))) << name;
     }
-}
-
-TEST_F(HttpsDownload, ATrustedServerIsFetched) {
-    const char* url = std::getenv("UPDATER_TRUSTED_HTTPS_URL");
-    if (url == nullptr) GTEST_SKIP() << "skipped: no https server with a trusted certificate is named here";
-    std::string written;
-    TaskPtr task = NewTask();
-    EXPECT_EQ(0, InternetGetFileOnly(url, "trusted.bin", &written, 0, task.get()));
-    EXPECT_TRUE(Boxes().empty());
 }
 
 }  // namespace

@@ -171,36 +171,37 @@ void UpdaterSession::Finish(bool keepFolder) {
     }
 }
 
-void UpdaterSession::ServeGame(const E2eGame& game, const ServedFile* package) {
+std::vector<std::pair<std::string, std::string>> UpdaterSession::GameFiles(const E2eGame& game,
+                                                                          const std::string& base) const {
     std::string listTarget = "/" + game.folder + "/list.ini";
     std::ostringstream urlFile;
     urlFile << "[config]\r\n";
     if (game.keyInUrlFile) {
-        urlFile << game.configKey << "=" << m_server.Url(listTarget) << "\r\n";
+        urlFile << game.configKey << "=" << base << listTarget << "\r\n";
     } else {
         // Another game's key and the fallback; the request's own key is missing.
-        urlFile << "someOtherKey=" << m_server.Url("/nowhere/list.ini") << "\r\n";
-        urlFile << "other=" << m_server.Url(listTarget) << "\r\n";
+        urlFile << "someOtherKey=" << base << "/nowhere/list.ini\r\n";
+        urlFile << "other=" << base << listTarget << "\r\n";
     }
-    m_server.Serve(UrlFileTarget(game), ServedFile{urlFile.str()});
 
     std::ostringstream list;
     list << "[list0]\r\naction=1\r\ncmd=CRE\r\ndestfile=" << game.folder << "\r\n";
     if (game.unpack) {
-        list << "[list1]\r\naction=3\r\nsrcfile=" << m_server.Url(PackageTarget(game)) << "\r\ndestfile="
+        list << "[list1]\r\naction=3\r\nsrcfile=" << base << PackageTarget(game) << "\r\ndestfile="
              << PackageDest(game) << "\r\ncmd=DEC\r\n";
     } else {
-        list << "[list1]\r\naction=2\r\nsrcfile=" << m_server.Url(PackageTarget(game)) << "\r\ndestfile="
+        list << "[list1]\r\naction=2\r\nsrcfile=" << base << PackageTarget(game) << "\r\ndestfile="
              << PackageDest(game) << "\r\n";
     }
     list << "[list2]\r\naction=0\r\n";
-    m_server.Serve(listTarget, ServedFile{list.str()});
+    return {{UrlFileTarget(game), urlFile.str()},
+            {listTarget, list.str()},
+            {PackageTarget(game), MakeStoredZip(game.files)}};
+}
 
-    if (package != nullptr) {
-        m_server.Serve(PackageTarget(game), *package);
-    } else {
-        m_server.Serve(PackageTarget(game), ServedFile{MakeStoredZip(game.files)});
-    }
+void UpdaterSession::ServeGame(const E2eGame& game, const ServedFile* package) {
+    for (const auto& file : GameFiles(game, m_server.Url(""))) m_server.Serve(file.first, ServedFile{file.second});
+    if (package != nullptr) m_server.Serve(PackageTarget(game), *package);
 }
 
 sUpdateStruct UpdaterSession::Request(const E2eGame& game) const {

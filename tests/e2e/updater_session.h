@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lobby/update_record.h"
@@ -46,6 +47,9 @@ public:
     // Ends the program if it still runs; removes its folder unless the test failed.
     void Finish(bool keepFolder);
 
+    // The game's update URL file, update list and package (the stored zip of game.files) by
+    // target, naming each other under `base` ("http://host:port").
+    std::vector<std::pair<std::string, std::string>> GameFiles(const E2eGame& game, const std::string& base) const;
     // Scripts the game's three files. `package` lets a test slow the package down or replace
     // it; by default it is the stored zip of game.files.
     void ServeGame(const E2eGame& game, const ServedFile* package = nullptr);

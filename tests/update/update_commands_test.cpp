@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "app/process_values.h"
 #include "framework/gbk_text.h"
 #include "tests/support/child_process.h"
 #include "tests/update/zip_writer.h"
@@ -170,39 +171,143 @@ TEST_F(UpdateCommands, RedcRemovesAFolderWithItsContentAndIgnoresAMissingOne) {
     ASSERT_TRUE(::CreateDirectoryA(Full("tree\\sub").c_str(), nullptr));
     WriteWholeFile(Full("tree\\top.txt"), "top");
     WriteWholeFile(Full("tree\\sub\\deep.txt"), "deep");
-    ASSERT_TRUE(::CreateDirectoryA(Full("rooted").c_str(), nullptr));
-    WriteWholeFile(Full("rooted\\file.txt"), "file");
-    EXPECT_EQ(0, RunList({{"1", "", Rel("tree"), "REDC"},
-                          {"1", "", Rel("never"), "REDC"},
-                          // Joined to the program's folder: a leading backslash changes nothing.
-                          {"1", "", "\\" + Rel("rooted"), "REDC"},
-                          After()}));
+    EXPECT_EQ(0, RunList({{"1", "", Rel("tree"), "REDC"}, {"1", "", Rel("never"), "REDC"}, After()}));
     ExpectNoBox();
     EXPECT_FALSE(FolderExists(Full("tree")));
-    EXPECT_FALSE(FolderExists(Full("rooted")));
     EXPECT_TRUE(WentOn());
 }
 
-TEST_F(UpdateCommands, DownloadsDecAndRedcRefuseRelativePathsAboveTheProgramFolder) {
-    // Beside the program's folder: "..\..\" from our work folder, one above the program's.
-    const std::string outside = GetModuleDir() + "\\..\\" + m_folder + "-outside";
-    const std::string up = Rel("..\\..\\" + m_folder + "-outside");
-    ASSERT_TRUE(::CreateDirectoryA(outside.c_str(), nullptr));
-    WriteWholeFile(outside + "\\victim.txt", "kept");
-    const std::string zip = MakeStoredZip({{"escaped.txt", "escaped"}});
-    WriteWholeFile(outside + "\\x.zip", zip);
-    m_server.Serve("/files/escaped.txt", ServedFile{"escaped"});
-    for (const ListEntry& entry : {ListEntry{"1", "", up + "\\x.zip", "DEC"}, ListEntry{"1", "", up, "REDC"},
-                                   ListEntry{"2", m_server.Url("/files/escaped.txt"), up + "\\escaped.txt", ""}}) {
-        Fresh();
-        EXPECT_EQ(-1, RunOne(entry)) << entry.cmd;
-        ExpectOnlyBox("执行更新列表文件错误,路径不在程序目录之内:" + entry.destfile + ".", "错误", kErrorBox);
-        EXPECT_FALSE(WentOn()) << entry.cmd;
+std::string FullPathOf(const std::string& path) {
+    char full[MAX_PATH] = {};
+    ::GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    return full;
+}
+
+// A folder beside the program's folder, with a file and an archive in it, that no list may
+// reach through a path of the program's folder.
+class UpdatePathRules : public UpdateCommands {
+protected:
+    void SetUp() override {
+        UpdateCommands::SetUp();
+        m_outside = FullPathOf(GetModuleDir() + "\\..\\" + m_folder + "-outside");
+        // The same folder as a list names it relative to the program's folder.
+        m_up = Rel("..\\..\\" + m_folder + "-outside");
+        RemoveTree(m_outside);
+        ASSERT_TRUE(::CreateDirectoryA(m_outside.c_str(), nullptr));
+        WriteWholeFile(m_outside + "\\victim.txt", "kept");
+        m_zip = MakeStoredZip({{"escaped.txt", "escaped"}});
+        WriteWholeFile(m_outside + "\\x.zip", m_zip);
     }
-    EXPECT_EQ("kept", ReadWholeFile(outside + "\\victim.txt"));
-    EXPECT_EQ(zip, ReadWholeFile(outside + "\\x.zip"));
-    EXPECT_FALSE(FileExists(outside + "\\escaped.txt"));
-    RemoveTree(outside);
+    void TearDown() override {
+        RemoveTree(m_outside);
+        UpdateCommands::TearDown();
+    }
+    // Nothing outside was deleted, unpacked, moved or made.
+    void ExpectOutsideUntouched(const std::string& what) {
+        EXPECT_EQ("kept", ReadWholeFile(m_outside + "\\victim.txt")) << what;
+        EXPECT_EQ(m_zip, ReadWholeFile(m_outside + "\\x.zip")) << what;
+        for (const char* name : {"escaped.txt", "moved.txt", "made"}) {
+            EXPECT_FALSE(FileExists(m_outside + "\\" + name)) << what << ": " << name;
+        }
+    }
+    void ExpectRefused(const ListEntry& entry, const std::string& shown) {
+        Fresh();
+        ASSERT_TRUE(::CreateDirectoryA(Full("rooted").c_str(), nullptr));
+        WriteWholeFile(Full("a.txt"), "a");
+        const std::string what = entry.cmd + " " + entry.srcfile + " " + entry.destfile;
+        EXPECT_EQ(-1, RunOne(entry)) << what;
+        ExpectOnlyBox("执行更新列表文件错误,路径不在程序目录之内:" + shown + ".", "错误", kErrorBox);
+        EXPECT_FALSE(WentOn()) << what;
+        EXPECT_TRUE(FolderExists(Full("rooted"))) << what;
+        EXPECT_EQ("a", ReadWholeFile(Full("a.txt"))) << what;
+        ExpectOutsideUntouched(what);
+    }
+    std::string m_outside;  // in full
+    std::string m_up;
+    std::string m_zip;
+};
+
+// What a list downloads, unpacks or removes as a whole lies in the program's folder: only a
+// plain relative path below it is taken, and the path checked is the path used.
+TEST_F(UpdatePathRules, DownloadsDecAndRedcTakeOnlyRelativePathsInsideTheProgramFolder) {
+    const std::string drive = m_outside.substr(0, 2);
+    const std::string fromRoot = m_outside.substr(2);
+    m_server.Serve("/files/escaped.txt", ServedFile{"escaped"});
+    const std::string url = m_server.Url("/files/escaped.txt");
+    const std::string archives[] = {
+        m_up + "\\x.zip",                                      // above the folder
+        m_outside + "\\x.zip",                                 // absolute
+        fromRoot + "\\x.zip",                                  // from the root
+        drive + "..\\" + m_folder + "-outside\\x.zip",         // relative to the drive's directory
+        "\\\\host\\share\\x.zip",                              // UNC
+        "\\\\?\\" + m_outside + "\\x.zip",                     // device forms
+        "\\\\.\\" + m_outside + "\\x.zip",
+        Rel("x.zip:stream"),                                   // alternate stream
+    };
+    for (const std::string& archive : archives) ExpectRefused({"1", "", archive, "DEC"}, archive);
+    for (const std::string& folder : {m_up, m_outside, "\\" + Rel("rooted"), drive + Rel("rooted")}) {
+        ExpectRefused({"1", "", folder, "REDC"}, folder);
+    }
+    for (const std::string& dest : {m_up + "\\escaped.txt", m_outside + "\\escaped.txt", "\\" + Rel("escaped.txt"),
+                                    Rel("a.txt:escaped")}) {
+        ExpectRefused({"2", url, dest, ""}, dest);
+        EXPECT_FALSE(FileExists(Full("escaped.txt"))) << dest;
+    }
+}
+
+TEST_F(UpdatePathRules, CommandsRefuseRelativePathsAboveTheProgramFolderAndKeepAbsoluteOnes) {
+    const std::string victim = m_up + "\\victim.txt";
+    const std::string moved = m_up + "\\moved.txt";
+    const struct {
+        ListEntry entry;
+        std::string shown;
+    } refused[] = {
+        {{"1", "", victim, "DEL"}, victim},
+        {{"1", victim, Rel("moved.txt"), "MOVE"}, victim},
+        {{"1", Rel("a.txt"), moved, "MOVE"}, moved},
+        {{"1", victim, Rel("copy.txt"), "COPY"}, victim},
+        {{"1", Rel("a.txt"), moved, "COPY"}, moved},
+        {{"1", victim, Rel("renamed.txt"), "REN"}, victim},
+        {{"1", Rel("a.txt"), moved, "REN"}, moved},
+        {{"1", "", m_up + "\\made", "CRE"}, m_up + "\\made"},
+        {{"1", "", m_up + "\\missing.exe", "EXEC"}, m_up + "\\missing.exe"},
+    };
+    for (const auto& c : refused) ExpectRefused(c.entry, c.shown);
+
+    // Absolute paths, and paths from the root of the program's drive, act where they point.
+    Fresh();
+    EXPECT_EQ(0, RunList({{"1", m_outside + "\\victim.txt", Rel("copy.txt"), "COPY"},
+                          {"1", "", m_outside.substr(2) + "\\made", "CRE"},
+                          {"1", "", Full("copy.txt"), "DEL"},
+                          After()}));
+    ExpectNoBox();
+    EXPECT_EQ("kept", ReadWholeFile(m_outside + "\\victim.txt"));
+    EXPECT_TRUE(FolderExists(m_outside + "\\made"));
+    EXPECT_FALSE(FileExists(Full("copy.txt")));
+    EXPECT_TRUE(WentOn());
+}
+
+// The program's folder comes from the program file, not from the current directory, which a
+// Chinese folder name under another code page could not set.
+TEST_F(UpdateCommands, RelativePathsResolveInTheProgramFolderWhateverTheCurrentDirectory) {
+    std::snprintf(g_szAppDir, sizeof g_szAppDir, "%s", "C:\\游戏大厅\\不存在\\");
+    ASSERT_TRUE(::SetCurrentDirectoryA(StartupFolder().c_str()));
+    m_server.Serve("/files/notes.txt", ServedFile{"notes"});
+    m_server.Serve("/pkg/game.zip", ServedFile{MakeStoredZip({{"level.txt", "level"}})});
+    EXPECT_EQ(0, RunList({{"2", m_server.Url("/files/notes.txt"), Rel("notes.txt"), ""},
+                          {"3", m_server.Url("/pkg/game.zip"), Rel("game.zip"), "DEC"},
+                          {"1", "", Rel("dir"), "CRE"},
+                          {"1", Rel("notes.txt"), Rel("dir\\copy.txt"), "COPY"},
+                          {"1", Rel("level.txt"), Rel("dir\\level.txt"), "MOVE"},
+                          {"1", "", Rel("notes.txt"), "DEL"},
+                          After()}));
+    ExpectNoBox();
+    EXPECT_EQ("notes", ReadWholeFile(Full("dir\\copy.txt")));
+    EXPECT_EQ("level", ReadWholeFile(Full("dir\\level.txt")));
+    EXPECT_FALSE(FileExists(Full("notes.txt")));
+    EXPECT_FALSE(FileExists(Full("game.zip")));
+    EXPECT_TRUE(WentOn());
+    EXPECT_FALSE(FolderExists(StartupFolder() + "\\" + m_folder));
 }
 
 TEST(UpdatePaths, OnlyPathsBelowTheFolderAreInside) {
