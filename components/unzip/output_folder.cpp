@@ -110,13 +110,15 @@ int CPartialFile::Write(const void* data, size_t size) {
 int CPartialFile::Commit(const FILETIME* modified) {
     if (modified) SetFileTime(m_file.Get(), nullptr, nullptr, modified);  // a nicety: no failure
     if (m_bMarked && !MarkForDeletion(false)) return WriteFailureCode(GetLastError());
+    // On the disk before its name is: after a power loss the engine counts this unpack as done.
+    if (!FlushFileBuffers(m_file.Get())) return WriteFailureCode(GetLastError());
     m_file.Close();
     // An update replaces read-only files too.
     DWORD attributes = GetFileAttributesW(m_strTarget.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
         !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         SetFileAttributesW(m_strTarget.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (!MoveFileExW(m_strTemp.c_str(), m_strTarget.c_str(), MOVEFILE_REPLACE_EXISTING))
+    if (!MoveFileExW(m_strTemp.c_str(), m_strTarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return WriteFailureCode(GetLastError());
     NoteTemporaryDone(m_strTemp.substr(m_strTemp.rfind(L'\\') + 1));
     m_strTemp.clear();
