@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "app/dialog_layout.h"
-#include "app/dialog_messages.h"
+#include "process/dialog_messages.h"
 #include "app/updater_dlg.h"
 #include "framework/message_box.h"
 #include "framework/trace.h"

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "app/dialog_layout.h"
-#include "app/dialog_messages.h"
+#include "process/dialog_messages.h"
 #include "app/updater_dlg.h"
 #include "download/download_messages.h"
 #include "framework/message_box.h"

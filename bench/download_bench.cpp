@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/process_values.h"
+#include "process/process_values.h"
 #include "download/internet_download.h"
 #include "download/local_file.h"
 #include "framework/message_box.h"

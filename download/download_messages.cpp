@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/process_values.h"
+#include "process/process_values.h"
 #include "framework/message_box.h"
 
 std::string FormatText(const char* format, ...) {

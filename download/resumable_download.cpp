@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "app/process_values.h"
+#include "process/process_values.h"
 #include "download/body_reader.h"
 #include "download/download_messages.h"
 #include "download/download_support.h"

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/process_values.h"
+#include "process/process_values.h"
 #include "framework/message_box.h"
 
 void ShowEngineError(const std::string& text) { ShowMessageBox(g_hMainWnd, text, "错误", MB_OK | MB_ICONERROR); }

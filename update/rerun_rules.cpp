@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/process_values.h"
+#include "process/process_values.h"
 #include "download/internet_download.h"
 #include "download/side_file.h"
 #include "framework/gbk_text.h"

@@ -11,7 +11,7 @@
 #include "framework/scoped_handle.h"
 #include "framework/trace.h"
 #include "update/engine_messages.h"
-#include "update/exit_flag.h"
+#include "process/exit_flag.h"
 #include "update/rerun_rules.h"
 #include "update/shell_file_ops.h"
 #include "update/task_journal.h"

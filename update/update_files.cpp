@@ -9,7 +9,7 @@
 #include "framework/sha256.h"
 #include "framework/trace.h"
 #include "update/engine_messages.h"
-#include "update/exit_flag.h"
+#include "process/exit_flag.h"
 #include "update/publisher_key.h"
 #include "update/release_acceptance.h"
 #include "update/signature_check.h"

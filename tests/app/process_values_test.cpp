@@ -1,7 +1,7 @@
 // The program's directory as the engine joins paths onto it.
 #include <gtest/gtest.h>
 
-#include "app/process_values.h"
+#include "process/process_values.h"
 
 namespace {
 

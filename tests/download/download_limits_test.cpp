@@ -2,7 +2,7 @@
 // lets a try get further, and a file the drive has no room for.
 #include <cstdlib>
 
-#include "app/process_values.h"
+#include "process/process_values.h"
 #include "download/internet_download.h"
 #include "download/side_file.h"
 #include "tests/download/download_fixture.h"

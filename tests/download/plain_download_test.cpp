@@ -1,5 +1,5 @@
 // The plain download and the choice between the two downloads.
-#include "app/process_values.h"
+#include "process/process_values.h"
 #include "download/internet_download.h"
 #include "download/local_file.h"
 #include "tests/download/download_fixture.h"

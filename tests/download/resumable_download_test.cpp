@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/process_values.h"
+#include "process/process_values.h"
 #include "download/internet_download.h"
 #include "download/local_file.h"
 #include "download/side_file.h"
@@ -13,7 +13,7 @@
 #include "tests/download/download_fixture.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_list_window.h"
-#include "update/exit_flag.h"
+#include "process/exit_flag.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "tests/update/notify_window.h"
 
-#include "app/dialog_messages.h"
+#include "process/dialog_messages.h"
 
 NotifyWindow::NotifyWindow() {
     HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);

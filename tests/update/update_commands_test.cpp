@@ -8,11 +8,11 @@
 #include <set>
 #include <thread>
 
-#include "app/process_values.h"
+#include "process/process_values.h"
 #include "framework/gbk_text.h"
 #include "tests/support/child_process.h"
 #include "tests/update/zip_writer.h"
-#include "update/exit_flag.h"
+#include "process/exit_flag.h"
 #include "update/update_paths.h"
 
 namespace {

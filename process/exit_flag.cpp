@@ -1,3 +1,3 @@
-#include "update/exit_flag.h"
+#include "process/exit_flag.h"
 
 std::atomic<bool> g_bExit{false};

@@ -1,4 +1,4 @@
-#include "app/dialog_messages.h"
+#include "process/dialog_messages.h"
 
 bool PostTaskMessage(HWND window, WPARAM code, const TaskPtr& task) {
     TaskPtr* owned = task ? new TaskPtr(task) : nullptr;

@@ -1,4 +1,4 @@
-#include "app/process_values.h"
+#include "process/process_values.h"
 
 #include <cstring>
 
