@@ -69,6 +69,15 @@ struct ModuleTraits {
     static void Close(Handle h) { FreeLibrary(h); }
 };
 
+// A directory search of FindFirstFile.
+struct FindTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(Handle h) { return h != INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) { FindClose(h); }
+};
+
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedSocket = ScopedHandle<SocketTraits>;
 using ScopedModule = ScopedHandle<ModuleTraits>;
+using ScopedFind = ScopedHandle<FindTraits>;

@@ -37,38 +37,50 @@ bool SameSha256(const std::string& a, const std::string& b) {
     return true;
 }
 
+namespace {
+// One SHA-256 computation of the platform's, fed in pieces.
+class Sha256Run {
+public:
+    bool Open() {
+        BCRYPT_ALG_HANDLE rawAlgorithm = nullptr;
+        if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&rawAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
+            return false;
+        m_algorithm.Reset(rawAlgorithm);
+        BCRYPT_HASH_HANDLE rawHash = nullptr;
+        if (!BCRYPT_SUCCESS(BCryptCreateHash(m_algorithm.Get(), &rawHash, nullptr, 0, nullptr, 0, 0))) return false;
+        m_hash.Reset(rawHash);
+        return true;
+    }
+    // The platform's parameter is not const, but it only reads.
+    bool Add(const void* data, ULONG size) {
+        return BCRYPT_SUCCESS(BCryptHashData(m_hash.Get(), static_cast<PUCHAR>(const_cast<void*>(data)), size, 0));
+    }
+    bool Finish(unsigned char* digest) { return BCRYPT_SUCCESS(BCryptFinishHash(m_hash.Get(), digest, kSha256Bytes, 0)); }
+
+private:
+    ScopedCryptoAlgorithm m_algorithm;
+    ScopedCryptoHash m_hash;
+};
+}  // namespace
+
 bool FileSha256Digest(const std::wstring& path, unsigned char* digest) {
     ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.IsValid()) return false;
-    BCRYPT_ALG_HANDLE rawAlgorithm = nullptr;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&rawAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return false;
-    ScopedCryptoAlgorithm algorithm(rawAlgorithm);
-    BCRYPT_HASH_HANDLE rawHash = nullptr;
-    if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.Get(), &rawHash, nullptr, 0, nullptr, 0, 0))) return false;
-    ScopedCryptoHash hash(rawHash);
-
+    Sha256Run run;
+    if (!file.IsValid() || !run.Open()) return false;
     std::vector<UCHAR> buffer(kReadBytes);
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file.Get(), buffer.data(), kReadBytes, &got, nullptr)) return false;
         if (got == 0) break;
-        if (!BCRYPT_SUCCESS(BCryptHashData(hash.Get(), buffer.data(), got, 0))) return false;
+        if (!run.Add(buffer.data(), got)) return false;
     }
-    return BCRYPT_SUCCESS(BCryptFinishHash(hash.Get(), digest, kSha256Bytes, 0));
+    return run.Finish(digest);
 }
 
 bool BytesSha256Digest(const std::string& bytes, unsigned char* digest) {
-    BCRYPT_ALG_HANDLE rawAlgorithm = nullptr;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&rawAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return false;
-    ScopedCryptoAlgorithm algorithm(rawAlgorithm);
-    BCRYPT_HASH_HANDLE rawHash = nullptr;
-    if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.Get(), &rawHash, nullptr, 0, nullptr, 0, 0))) return false;
-    ScopedCryptoHash hash(rawHash);
-    // The platform's parameter is not const, but it only reads.
-    PUCHAR input = reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data()));
-    if (!BCRYPT_SUCCESS(BCryptHashData(hash.Get(), input, static_cast<ULONG>(bytes.size()), 0))) return false;
-    return BCRYPT_SUCCESS(BCryptFinishHash(hash.Get(), digest, kSha256Bytes, 0));
+    Sha256Run run;
+    return run.Open() && run.Add(bytes.data(), static_cast<ULONG>(bytes.size())) && run.Finish(digest);
 }
 
 namespace {

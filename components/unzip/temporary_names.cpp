@@ -21,14 +21,6 @@ std::atomic<unsigned> g_nCounter{0};
 std::mutex g_inUseMutex;
 std::set<std::wstring> g_inUse;
 
-struct FindTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-    static bool IsValid(Handle h) { return h != INVALID_HANDLE_VALUE; }
-    static void Close(Handle h) { FindClose(h); }
-};
-using ScopedFind = ScopedHandle<FindTraits>;
-
 // Reads the digits at `*position`; false when there are none or too many.
 bool ReadNumber(const std::wstring& text, size_t* position, DWORD* value) {
     size_t start = *position;

@@ -56,10 +56,7 @@ TEST_F(UpdaterAutomaticEntry, CancellingAFailedRowWhenTheRestHaveFinishedEntersT
     ASSERT_NO_FATAL_FAILURE(m_session.Start());
     E2eGame failing = MakeGame(711, "Failing", L"Failing", "failing");
     E2eGame good = MakeGame(712, "Good", L"Good", "good");
-    m_session.ServeGame(failing);
-    ServedFile missing{"<html>not here</html>"};
-    missing.fixedStatus = 404;
-    m_session.Server().Serve("/" + failing.folder + "/list.ini", missing);
+    m_session.ServeGameWithoutList(failing);
     m_session.ServeGame(good);
     sUpdateStruct failingRequest = m_session.Request(failing);
     sUpdateStruct goodRequest = m_session.Request(good);

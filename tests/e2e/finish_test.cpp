@@ -156,10 +156,7 @@ TEST_F(UpdaterRunsTasksToTheEnd, AFailedTaskNeitherStopsTheQueueNorEntersItsGame
     ASSERT_NO_FATAL_FAILURE(m_session.Start());
     E2eGame failing = MakeGame(401, "Poker", L"Poker", "poker");
     E2eGame second = MakeGame(402, "Go", L"Go", "go");
-    m_session.ServeGame(failing);
-    ServedFile missing{"<html>not here</html>"};
-    missing.fixedStatus = 404;
-    m_session.Server().Serve("/" + failing.folder + "/list.ini", missing);
+    m_session.ServeGameWithoutList(failing);
     m_session.ServeGame(second);
     sUpdateStruct failingRequest = m_session.Request(failing);
     sUpdateStruct secondRequest = m_session.Request(second);

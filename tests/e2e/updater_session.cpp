@@ -199,6 +199,13 @@ std::vector<std::pair<std::string, std::string>> UpdaterSession::GameFiles(const
             {PackageTarget(game), MakeStoredZip(game.files)}};
 }
 
+void UpdaterSession::ServeGameWithoutList(const E2eGame& game) {
+    ServeGame(game);
+    ServedFile missing{"<html>not here</html>"};
+    missing.fixedStatus = 404;
+    m_server.Serve("/" + game.folder + "/list.ini", missing);
+}
+
 void UpdaterSession::ServeGame(const E2eGame& game, const ServedFile* package) {
     for (const auto& file : GameFiles(game, m_server.Url(""))) m_server.Serve(file.first, ServedFile{file.second});
     if (package != nullptr) m_server.Serve(PackageTarget(game), *package);

@@ -53,6 +53,8 @@ public:
     // Scripts the game's three files. `package` lets a test slow the package down or replace
     // it; by default it is the stored zip of game.files.
     void ServeGame(const E2eGame& game, const ServedFile* package = nullptr);
+    // The same, but its update list answers 404: the task fails.
+    void ServeGameWithoutList(const E2eGame& game);
     std::string PackageTarget(const E2eGame& game) const { return "/" + game.folder + "/pkg.zip"; }
     std::string UrlFileTarget(const E2eGame& game) const { return "/" + game.folder + "/update.ini"; }
     std::string PackageDest(const E2eGame& game) const { return game.folder + "\\pkg.zip"; }
