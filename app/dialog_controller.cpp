@@ -4,10 +4,10 @@
 #include <algorithm>
 
 #include "app/dialog_layout.h"
-#include "process/dialog_messages.h"
 #include "app/updater_dlg.h"
 #include "framework/message_box.h"
 #include "framework/trace.h"
+#include "process/dialog_messages.h"
 
 namespace {
 // What a row shows in its bar cell and size cell: a failed task says so instead of a bar.

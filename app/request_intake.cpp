@@ -5,11 +5,11 @@
 #include <memory>
 
 #include "app/dialog_layout.h"
-#include "process/dialog_messages.h"
 #include "app/updater_dlg.h"
 #include "download/download_messages.h"
 #include "framework/message_box.h"
 #include "framework/trace.h"
+#include "process/dialog_messages.h"
 
 namespace {
 // What a message-box thread shows; it owns its texts and frees itself.

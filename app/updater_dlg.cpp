@@ -7,14 +7,14 @@
 #include <memory>
 
 #include "app/dialog_layout.h"
-#include "process/dialog_messages.h"
-#include "process/process_values.h"
 #include "app/resource.h"
-#include "skin/skin_ids.h"
 #include "framework/gbk_text.h"
 #include "framework/message_box.h"
 #include "framework/trace.h"
+#include "process/dialog_messages.h"
 #include "process/exit_flag.h"
+#include "process/process_values.h"
+#include "skin/skin_ids.h"
 #include "update/worker_control.h"
 
 const char kLobbyGameName[] = "游戏大厅";

@@ -8,11 +8,11 @@
 #include <cstring>
 #include <string>
 
-#include "process/process_values.h"
 #include "download/internet_download.h"
 #include "download/local_file.h"
 #include "framework/message_box.h"
 #include "lobby/task_queue.h"
+#include "process/process_values.h"
 
 int main(int argc, char** argv) {
     if (argc != 4 || (std::strcmp(argv[1], "resumable") != 0 && std::strcmp(argv[1], "plain") != 0)) {

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "process/process_values.h"
 #include "framework/message_box.h"
+#include "process/process_values.h"
 
 std::string FormatText(const char* format, ...) {
     va_list args;

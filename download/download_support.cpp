@@ -3,10 +3,10 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include "process/process_values.h"
 #include "download/download_messages.h"
 #include "framework/gbk_text.h"
 #include "process/exit_flag.h"
+#include "process/process_values.h"
 
 namespace {
 // "C:\..." or "\\host\...": a path the caller has already resolved.

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 
-#include "process/process_values.h"
 #include "download/body_reader.h"
 #include "download/download_messages.h"
 #include "download/download_support.h"
@@ -18,6 +17,7 @@
 #include "framework/http_request.h"
 #include "framework/internet_handle.h"
 #include "framework/trace.h"
+#include "process/process_values.h"
 #include "tasklist/mavrin_list.h"
 
 namespace {

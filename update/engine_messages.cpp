@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "process/process_values.h"
 #include "framework/message_box.h"
+#include "process/process_values.h"
 
 void ShowEngineError(const std::string& text) { ShowMessageBox(g_hMainWnd, text, "错误", MB_OK | MB_ICONERROR); }
 

@@ -2,12 +2,12 @@
 
 #include <windows.h>
 
-#include "process/process_values.h"
 #include "download/internet_download.h"
 #include "download/side_file.h"
 #include "framework/gbk_text.h"
 #include "framework/sha256.h"
 #include "framework/trace.h"
+#include "process/process_values.h"
 #include "tasklist/mavrin_list.h"
 #include "update/update_paths.h"
 

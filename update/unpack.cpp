@@ -1,13 +1,13 @@
 #include "update/unpack.h"
 
-#include "process/process_values.h"
 #include "components/unzip/Unzip.h"
 #include "download/download_messages.h"
 #include "framework/gbk_text.h"
 #include "framework/scoped_handle.h"
 #include "framework/trace.h"
-#include "update/engine_messages.h"
 #include "process/exit_flag.h"
+#include "process/process_values.h"
+#include "update/engine_messages.h"
 #include "update/trace_log.h"
 #include "update/update_paths.h"
 

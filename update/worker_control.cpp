@@ -4,13 +4,13 @@
 #include <atomic>
 #include <memory>
 
-#include "process/dialog_messages.h"
-#include "process/process_values.h"
 #include "framework/scoped_handle.h"
 #include "framework/trace.h"
 #include "framework/wnd.h"
-#include "tasklist/mavrin_list.h"
+#include "process/dialog_messages.h"
 #include "process/exit_flag.h"
+#include "process/process_values.h"
+#include "tasklist/mavrin_list.h"
 #include "update/update_actions.h"
 #include "update/update_files.h"
 

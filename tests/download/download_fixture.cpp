@@ -3,10 +3,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "process/process_values.h"
 #include "framework/message_box.h"
-#include "tests/support/child_process.h"
 #include "process/exit_flag.h"
+#include "process/process_values.h"
+#include "tests/support/child_process.h"
 
 const char kUnstableText[] = "对不起，您的网络不稳定，请回复后请继续下载";
 

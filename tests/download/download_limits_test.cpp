@@ -2,9 +2,9 @@
 // lets a try get further, and a file the drive has no room for.
 #include <cstdlib>
 
-#include "process/process_values.h"
 #include "download/internet_download.h"
 #include "download/side_file.h"
+#include "process/process_values.h"
 #include "tests/download/download_fixture.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The plain download and the choice between the two downloads.
-#include "process/process_values.h"
 #include "download/internet_download.h"
 #include "download/local_file.h"
+#include "process/process_values.h"
 #include "tests/download/download_fixture.h"
 
 namespace {

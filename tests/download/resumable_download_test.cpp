@@ -4,16 +4,16 @@
 #include <cstdio>
 #include <thread>
 
-#include "process/process_values.h"
 #include "download/internet_download.h"
 #include "download/local_file.h"
 #include "download/side_file.h"
 #include "framework/http_request.h"
 #include "framework/sha256.h"
+#include "process/exit_flag.h"
+#include "process/process_values.h"
 #include "tests/download/download_fixture.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_list_window.h"
-#include "process/exit_flag.h"
 
 namespace {
 

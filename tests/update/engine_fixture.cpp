@@ -3,12 +3,12 @@
 #include <fstream>
 #include <sstream>
 
-#include "process/process_values.h"
 #include "framework/gbk_text.h"
 #include "framework/message_box.h"
 #include "framework/scoped_handle.h"
-#include "tests/support/child_process.h"
 #include "process/exit_flag.h"
+#include "process/process_values.h"
+#include "tests/support/child_process.h"
 #include "update/task_journal.h"
 #include "update/update_paths.h"
 #include "update/worker_control.h"

@@ -3,14 +3,14 @@
 #include <atomic>
 #include <thread>
 
-#include "process/process_values.h"
 #include "components/unzip/Unzip.h"
 #include "framework/gbk_text.h"
 #include "framework/scoped_handle.h"
+#include "process/exit_flag.h"
+#include "process/process_values.h"
 #include "tests/support/test_list_window.h"
 #include "tests/update/engine_fixture.h"
 #include "tests/update/zip_writer.h"
-#include "process/exit_flag.h"
 #include "update/unpack.h"
 
 namespace {

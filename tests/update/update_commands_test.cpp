@@ -8,11 +8,11 @@
 #include <set>
 #include <thread>
 
-#include "process/process_values.h"
 #include "framework/gbk_text.h"
+#include "process/exit_flag.h"
+#include "process/process_values.h"
 #include "tests/support/child_process.h"
 #include "tests/update/zip_writer.h"
-#include "process/exit_flag.h"
 #include "update/update_paths.h"
 
 namespace {

@@ -3,11 +3,11 @@
 #include <memory>
 #include <thread>
 
-#include "process/dialog_messages.h"
 #include "framework/scoped_handle.h"
+#include "process/dialog_messages.h"
+#include "process/exit_flag.h"
 #include "tests/update/engine_fixture.h"
 #include "tests/update/notify_window.h"
-#include "process/exit_flag.h"
 #include "update/worker_control.h"
 
 namespace {
