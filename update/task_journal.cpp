@@ -14,10 +14,10 @@ namespace {
 
 constexpr DWORD kJournalLimit = 1024;  // three short lines
 
-std::wstring NewPath() { return GbkToWide(TaskJournalPath() + ".new"); }
+std::wstring NewPath(const std::string& path) { return GbkToWide(path + ".new"); }
 
-std::string ReadJournal() {
-    ScopedKernelHandle file(::CreateFileW(GbkToWide(TaskJournalPath()).c_str(), GENERIC_READ, FILE_SHARE_READ,
+std::string ReadJournal(const std::string& path) {
+    ScopedKernelHandle file(::CreateFileW(GbkToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid()) return std::string();
     std::string text(kJournalLimit, '\0');
@@ -48,8 +48,8 @@ bool ParseCount(const std::string& text, int* count) {
 
 // Written beside the journal, flushed to the disk, then moved over it in one step: a power
 // loss leaves either the old journal or the new one.
-bool ReplaceJournal(const std::string& text) {
-    const std::wstring side = NewPath();
+bool ReplaceJournal(const std::string& path, const std::string& text) {
+    const std::wstring side = NewPath(path);
     {
         ScopedKernelHandle file(
             ::CreateFileW(side.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -60,7 +60,7 @@ bool ReplaceJournal(const std::string& text) {
             return false;
         }
     }
-    return ::MoveFileExW(side.c_str(), GbkToWide(TaskJournalPath()).c_str(),
+    return ::MoveFileExW(side.c_str(), GbkToWide(path).c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
@@ -71,13 +71,18 @@ std::string UpdateListKey(const std::string& listBytes) {
     return BytesSha256(listBytes, &key) ? key : std::string();
 }
 
-std::string TaskJournalPath() { return JoinPath(GetModuleDir(), "updater.journal"); }
+std::string TaskJournalPath(const std::string& listUrl) {
+    std::string hex;
+    if (!BytesSha256(listUrl, &hex)) hex = "0000000000000000";
+    return JoinPath(GetModuleDir(), "updater-" + hex.substr(0, 16) + ".journal");
+}
 
-TaskJournal::TaskJournal(std::string listKey) : m_key(std::move(listKey)) {
+TaskJournal::TaskJournal(const std::string& listUrl, std::string listKey)
+    : m_path(TaskJournalPath(listUrl)), m_key(std::move(listKey)) {
     if (m_key.empty()) return;
     // A side file of a write that was cut short holds nothing the journal doesn't.
-    ::DeleteFileW(NewPath().c_str());
-    const std::string text = ReadJournal();
+    ::DeleteFileW(NewPath(m_path).c_str());
+    const std::string text = ReadJournal(m_path);
     size_t position = 0;
     std::string key, done, fetched;
     if (TakeLine(text, "list", &position, &key) && key == m_key && TakeLine(text, "done", &position, &done) &&
@@ -116,8 +121,8 @@ void TaskJournal::MarkDone(int index) {
 
 void TaskJournal::Finish() {
     if (m_key.empty()) return;
-    ::DeleteFileW(GbkToWide(TaskJournalPath()).c_str());
-    ::DeleteFileW(NewPath().c_str());
+    ::DeleteFileW(GbkToWide(m_path).c_str());
+    ::DeleteFileW(NewPath(m_path).c_str());
     m_key.clear();
 }
 
@@ -125,5 +130,5 @@ void TaskJournal::Write() {
     std::string text = "list=" + m_key + "\r\ndone=" + std::to_string(m_done) + "\r\nfetched=" +
                        (m_bFetched ? "1" : "0") + "\r\n";
     // Without a journal a cut costs a rerun from the top, nothing worse.
-    if (!ReplaceJournal(text)) TraceLine("tor1: the journal can't be written, error %lu", ::GetLastError());
+    if (!ReplaceJournal(m_path, text)) TraceLine("tor1: the journal can't be written, error %lu", ::GetLastError());
 }

@@ -130,7 +130,7 @@ Step RunCommand(const TaskPtr& task, const UpdateListEntry& entry) {
 int ExecuteUpdateList(const TaskPtr& task, const UpdateList& list) {
     const int row = task->nIndex;
     // Entries an interrupted run of the same list completed are not run again.
-    TaskJournal journal(UpdateListKey(list.file.bytes));
+    TaskJournal journal(list.file.url, UpdateListKey(list.file.bytes));
     for (int index = 0;; ++index) {
         if (task->bStop) return -1;
         TraceLine("tor1:list[%d]", index);

@@ -91,6 +91,15 @@ std::string Sha256Hex(const std::string& bytes) {
     return hex;
 }
 
+// A journal of an unfinished list lies in the program's folder.
+bool HasJournal(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA((folder + "\\updater-*.journal").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    ::FindClose(search);
+    return true;
+}
+
 // Files in a folder (the updater's own temporary folder), counted without going down.
 int FilesIn(const std::string& folder) {
     int count = 0;
@@ -352,7 +361,7 @@ TEST_F(UpdaterKilled, EveryRerunAfterAKillEndsWithTheCleanInstallAndFetchesOnlyW
         EXPECT_TRUE(reached) << "the kill point was never reached";
         landed += reached;
         const std::string lastLine = Utf8(LastOutputLine());
-        const std::string journal = UpdaterSession::ReadWholeFile(m_session.Local("updater.journal"));
+        const bool journal = HasJournal(m_session.Folder());
         const Fetched killed = Mark();
 
         std::string rerunBoxes;
@@ -366,7 +375,7 @@ TEST_F(UpdaterKilled, EveryRerunAfterAKillEndsWithTheCleanInstallAndFetchesOnlyW
         std::printf("kill point %-30s killed after \"%s\" (journal %s), cut run fetched %llu+%llu bytes\n"
                     "    rerun fetched: notes %llu bytes in %d GET, package %llu of %llu bytes in %d GET (%d HEAD), "
                     "%d requests in all; leftovers:%s%s; temporary update files left: %d\n",
-                    point.name, lastLine.c_str(), journal.empty() ? "none" : "kept",
+                    point.name, lastLine.c_str(), journal ? "kept" : "none",
                     static_cast<unsigned long long>(cut.notesBytes), static_cast<unsigned long long>(cut.packageBytes),
                     static_cast<unsigned long long>(rerun.notesBytes), rerun.notesGets,
                     static_cast<unsigned long long>(rerun.packageBytes), static_cast<unsigned long long>(m_packageSize),
@@ -397,7 +406,7 @@ TEST_F(UpdaterKilled, TheSecondRunOfAFinishedListFetchesNoPackageBytes) {
     std::string boxes;
     ASSERT_NO_FATAL_FAILURE(RunToEnd(&boxes));
     const Tree first = Snapshot(m_session.Folder());
-    EXPECT_EQ(0u, first.count("updater.journal")) << "the finished list's journal stays";
+    EXPECT_FALSE(HasJournal(m_session.Folder())) << "the finished list's journal stays";
     const Fetched before = Mark();
 
     ASSERT_NO_FATAL_FAILURE(m_session.Relaunch());

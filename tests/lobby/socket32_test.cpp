@@ -318,6 +318,9 @@ TEST_F(Socket32Test, SendRecordDeliversTheWholeRecord) {
     RecordCollector collector;
     link.SetClientSimpleSocket(&collector);
     ASSERT_TRUE(lobby.Accept(5000));
+    // The lobby's accept can come before the link has taken its new socket.
+    for (int i = 0; i < 250 && !link.IsConnected(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(link.IsConnected());
 
     sUpdateStruct report = MakeStartGameRoomRequest(42);
     EXPECT_TRUE(SendRecord(link.GetSocket(), report));

@@ -130,7 +130,7 @@ void EngineTest::SetUp() {
     RemoveTree(m_fullFolder);
     ASSERT_TRUE(::CreateDirectoryA(m_fullFolder.c_str(), nullptr));
     // Each test's lists start from their top, whatever an earlier test left unfinished.
-    ::DeleteFileW(GbkToWide(TaskJournalPath()).c_str());
+    ::DeleteFileW(GbkToWide(TaskJournalPath(ListUrl())).c_str());
     std::snprintf(g_szAppDir, sizeof g_szAppDir, "%s\\", GetModuleDir().c_str());
     g_hMainWnd = nullptr;
     g_pTaskList = nullptr;
@@ -164,7 +164,7 @@ void EngineTest::Fresh() {
     g_bExit = false;
     RemoveTree(m_fullFolder);
     ASSERT_TRUE(::CreateDirectoryA(m_fullFolder.c_str(), nullptr));
-    ::DeleteFileW(GbkToWide(TaskJournalPath()).c_str());
+    ::DeleteFileW(GbkToWide(TaskJournalPath(ListUrl())).c_str());
 }
 
 void EngineTest::ServeListText(const std::string& listText) {

@@ -29,7 +29,7 @@ protected:
     // What a run of `listText` cut short in entry `done` would have left as its journal.
     void WriteJournalOf(const std::string& listText, int done, bool fetched) {
         std::string key = UpdateListKey(listText);
-        WriteWholeFile(TaskJournalPath(), "list=" + key + "\r\ndone=" + std::to_string(done) + "\r\nfetched=" +
+        WriteWholeFile(TaskJournalPath(ListUrl()), "list=" + key + "\r\ndone=" + std::to_string(done) + "\r\nfetched=" +
                                               (fetched ? "1" : "0") + "\r\n");
     }
 
@@ -86,7 +86,7 @@ TEST_F(Rerun, TheCommandACutRunCarriedOutCountsAsDone) {
         EXPECT_EQ(0, GetsOf("/files/tool.txt") + GetsOf("/files/pkg.zip")) << c.name << ": fetched again";
         for (const std::string& file : c.present) EXPECT_EQ("done before", ReadWholeFile(Full(file))) << c.name;
         EXPECT_TRUE(WentOn()) << c.name;
-        EXPECT_FALSE(FileExists(TaskJournalPath())) << c.name << ": the finished list's journal stays";
+        EXPECT_FALSE(FileExists(TaskJournalPath(ListUrl()))) << c.name << ": the finished list's journal stays";
     }
 }
 
@@ -113,7 +113,7 @@ TEST_F(Rerun, ADownloadedArchiveIsNotFetchedAgainAndAnotherListStartsFromItsTop)
         EXPECT_EQ(c.gets, GetsOf("/files/pkg.zip")) << c.name;
         EXPECT_EQ("level 2", ReadWholeFile(Full("data\\level.dat"))) << c.name;
         EXPECT_FALSE(FileExists(Full("pkg.zip"))) << c.name;
-        EXPECT_FALSE(FileExists(TaskJournalPath())) << c.name;
+        EXPECT_FALSE(FileExists(TaskJournalPath(ListUrl()))) << c.name;
     }
 }
 
@@ -140,6 +140,22 @@ TEST_F(Rerun, ADownloadWhoseDestinationHoldsItsSha256IsNotFetched) {
         EXPECT_EQ(1.0f, task->fProgress) << installed;
         EXPECT_TRUE(WentOn());
     }
+}
+
+// Another game's list run to its end in between leaves this list's journal as it was.
+TEST_F(Rerun, AnotherListsRunInBetweenKeepsTheJournal) {
+    const std::string otherUrl = m_server.Url("/other/list.ini");
+    TaskJournal cut(ListUrl(), UpdateListKey("list a"));
+    cut.MarkDone(0);
+    TaskJournal other(otherUrl, UpdateListKey("list b"));
+    other.MarkDone(0);
+    other.Finish();
+    TaskJournal again(ListUrl(), UpdateListKey("list a"));
+    EXPECT_TRUE(again.IsDone(0));
+    EXPECT_TRUE(again.WasInterruptedIn(1));
+    again.Finish();
+    EXPECT_FALSE(FileExists(TaskJournalPath(ListUrl())));
+    EXPECT_FALSE(FileExists(TaskJournalPath(otherUrl)));
 }
 
 }  // namespace
