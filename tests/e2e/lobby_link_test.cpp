@@ -88,4 +88,35 @@ TEST_F(UpdaterLobbyLink, TheAutomaticCloseWaitsForTheReportOfATaskThatEndedWhile
     EXPECT_FALSE(m_session.NextRecord(&record, 500)) << "a late record, cCmd " << int(record.cCmd);
 }
 
+// Junk on the link, as a broken or hostile lobby sends it: 7 stray bytes before two requests
+// in separate writes, 72 junk bytes behind a request in one write. The real updater lists
+// exactly the four requests, whole, and nothing else becomes a task.
+TEST_F(UpdaterLobbyLink, JunkOnTheLinkIsDroppedAndTheRequestsAroundItAreTaken) {
+    ASSERT_NO_FATAL_FAILURE(m_session.Start());
+    const std::vector<E2eGame> games = {MakeGame(621, "Alpha", L"Alpha", "alpha"), MakeGame(622, "Beta", L"Beta", "beta"),
+                                        MakeGame(623, "Gamma", L"Gamma", "gamma"), MakeGame(624, "Delta", L"Delta", "delta")};
+    ServedFile stalled{"[config]\r\n"};
+    stalled.delayMsBeforeBody = 120000;  // the tasks stay listed while the test looks
+    for (const E2eGame& game : games) m_session.Server().Serve(m_session.UrlFileTarget(game), stalled);
+    auto bytesOf = [this](const E2eGame& game) {
+        sUpdateStruct request = m_session.Request(game);
+        return std::string(reinterpret_cast<const char*>(&request), sizeof request);
+    };
+    for (const std::string& write : {std::string("strayby"), bytesOf(games[0]), bytesOf(games[1]),
+                                     bytesOf(games[2]) + std::string(72, 'x')}) {
+        ASSERT_TRUE(m_session.Lobby().Send(write.data(), write.size()));
+        ::Sleep(300);  // each write arrives as a read of its own
+    }
+    ::Sleep(1200);
+    const std::string last = bytesOf(games[3]);
+    ASSERT_TRUE(m_session.Lobby().Send(last.data(), last.size()));
+
+    ASSERT_TRUE(WaitUntil([this] { return m_session.RowCount() >= 4; }, 5000)) << m_session.RowCount() << " rows";
+    ::Sleep(500);
+    ASSERT_EQ(4, m_session.RowCount());
+    const wchar_t* names[] = {L"Alpha", L"Beta", L"Gamma", L"Delta"};
+    for (int row = 0; row < 4; ++row) EXPECT_EQ(names[row], m_session.RowText(row)) << "row " << row;
+    EXPECT_EQ(nullptr, m_session.WaitForBox(L"提示", 0)) << "a task was made of junk";
+}
+
 }  // namespace
