@@ -123,16 +123,6 @@ std::string Utf8(const std::string& gbk) {
     return text;
 }
 
-// Polls without the 20 ms step of WaitUntil: a kill point is only as sharp as its polling.
-bool PollUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    DWORD start = ::GetTickCount();
-    while (!done()) {
-        if (::GetTickCount() - start > timeoutMs) return false;
-        ::Sleep(1);
-    }
-    return true;
-}
-
 // What the rerun may fetch of the package.
 enum class Package { Any, Resumed, InPlace };
 
@@ -355,7 +345,8 @@ TEST_F(UpdaterKilled, EveryRerunAfterAKillEndsWithTheCleanInstallAndFetchesOnlyW
         m_headsMark = start.packageHeads;
         m_requestsMark = static_cast<size_t>(start.requests);
         ASSERT_NO_FATAL_FAILURE(m_session.SendRecords({m_session.Request(m_game)}));
-        const bool reached = PollUntil(point.reached, 30000);
+        // Polled every millisecond: a kill point is only as sharp as its polling.
+        const bool reached = WaitUntil(point.reached, 30000, 1);
         m_session.Program().Kill();
         ::Sleep(200);  // the server sees the connection gone before its bytes are counted
         EXPECT_TRUE(reached) << "the kill point was never reached";

@@ -100,11 +100,11 @@ int MavrinLaunches(const UpdaterSession& session) {
     return launches;
 }
 
-bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD stepMs) {
     DWORD start = ::GetTickCount();
     while (!done()) {
         if (::GetTickCount() - start > timeoutMs) return false;
-        ::Sleep(20);
+        ::Sleep(stepMs);
     }
     return true;
 }

@@ -111,8 +111,8 @@ void ExpectGameInstalled(const UpdaterSession& session, const E2eGame& game);
 // How many starts of the lobby client Mavrin.exe recorded beside the program.
 int MavrinLaunches(const UpdaterSession& session);
 
-// Polls `done` every 20 ms; false when it is still false after `timeoutMs`.
-bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
+// Polls `done` every `stepMs`; false when it is still false after `timeoutMs`.
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD stepMs = 20);
 
 // The record the lobby must get when a task ended: the request with byte 0 set to 0.
 bool IsTaskEndedReport(const sUpdateStruct& report, const sUpdateStruct& request);
