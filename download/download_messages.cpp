@@ -47,6 +47,11 @@ void ShowInsecureRedirect(const char* url) {
     ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n重定向到不安全的网址.", url));
 }
 
+void ShowTooLarge(const char* url, uint64_t maxBytes) {
+    ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n文件超过%llu字节.", url,
+                                 static_cast<unsigned long long>(maxBytes)));
+}
+
 void ShowSendFailure(SendOutcome outcome, DWORD error, const char* url) {
     switch (outcome) {
     case SendOutcome::Sent:

@@ -2,6 +2,7 @@
 // The downloads' message boxes, all owned by the main window.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "framework/http_request.h"
@@ -16,6 +17,9 @@ void ShowNetworkUnstable(DWORD error);
 
 // The box for a URL that can't be opened, with the server's text when there is one.
 void ShowOpenUrlError(DWORD error, const char* url);
+
+// The box for a file over its size cap.
+void ShowTooLarge(const char* url, uint64_t maxBytes);
 
 // The box for an https URL that was redirected to something that is not https.
 void ShowInsecureRedirect(const char* url);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <mmsystem.h>
+#include <wininet.h>
 
 #include "download/download_messages.h"
 #include "framework/gbk_text.h"
@@ -54,6 +55,11 @@ bool WaitUnlessStopped(const UpdateTask& task, unsigned ms) {
 }
 
 std::string UserAgent() { return FormatText("Agent%ld", static_cast<long>(::timeGetTime())); }
+
+DWORD SessionAccessType(DWORD connectionFlags) {
+    return (connectionFlags & INTERNET_CONNECTION_PROXY) ? INTERNET_OPEN_TYPE_PRECONFIG
+                                                         : INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
+}
 
 namespace {
 bool CreateFolderForWide(const std::wstring& filePath) {

@@ -18,6 +18,9 @@ bool WaitUnlessStopped(const UpdateTask& task, unsigned ms);
 
 // "Agent<milliseconds since start>"
 std::string UserAgent();
+// How a session reaches the server: through the system's proxy settings when the connection
+// goes through a proxy (flags of InternetGetConnectedState), directly otherwise.
+DWORD SessionAccessType(DWORD connectionFlags);
 
 // Creates every missing folder on the way to `filePath`'s folder.
 bool CreateFolderFor(const std::string& filePath);

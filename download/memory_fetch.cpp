@@ -15,24 +15,19 @@ namespace {
 const char kAcceptHeaders[] = "Accept: */*\r\n";
 
 bool RefuseTooLarge(const std::string& url, uint64_t maxBytes) {
-    ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n文件超过%llu字节.", url.c_str(),
-                                 static_cast<unsigned long long>(maxBytes)));
+    ShowTooLarge(url.c_str(), maxBytes);
     return false;
 }
 
-// Direct unless the machine's connection goes through a proxy.
-DWORD AccessType() {
-    DWORD flags = 0;
-    ::InternetGetConnectedState(&flags, 0);
-    return (flags & INTERNET_CONNECTION_PROXY) ? INTERNET_OPEN_TYPE_PRECONFIG
-                                               : INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
-}
 }  // namespace
 
 bool FetchToMemory(const std::string& url, UpdateTask& task, uint64_t maxBytes, std::string* bytes) {
     TraceLine("tor1:FetchToMemory   szurl =%s", url.c_str());
     bytes->clear();
-    ScopedInternetHandle session(::InternetOpenA(UserAgent().c_str(), AccessType(), nullptr, nullptr, 0));
+    DWORD connection = 0;
+    ::InternetGetConnectedState(&connection, 0);
+    ScopedInternetHandle session(
+        ::InternetOpenA(UserAgent().c_str(), SessionAccessType(connection), nullptr, nullptr, 0));
     if (!session.IsValid()) {
         ShowDownloadError(FormatText("InternetOpen错误. %d.", static_cast<int>(::GetLastError())));
         return false;

@@ -31,8 +31,7 @@ int FetchOnce(const char* szurl, const char* szfileName, const std::string& path
 bool IsSuccess(int status) { return status >= 200 && status <= 299; }
 
 int RefuseTooLarge(const char* url, uint64_t maxBytes) {
-    ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n文件超过%llu字节.", url,
-                                 static_cast<unsigned long long>(maxBytes)));
+    ShowTooLarge(url, maxBytes);
     return -1;
 }
 }  // namespace

@@ -106,9 +106,8 @@ int ResumableDownload::Run() {
 
 Pass ResumableDownload::OneConnection(DWORD connectionFlags, DWORD* readError) {
     m_bWrote = false;
-    DWORD access = (connectionFlags & INTERNET_CONNECTION_PROXY) ? INTERNET_OPEN_TYPE_PRECONFIG
-                                                                  : INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
-    ScopedInternetHandle session(InternetOpenA(UserAgent().c_str(), access, nullptr, nullptr, 0));
+    ScopedInternetHandle session(
+        InternetOpenA(UserAgent().c_str(), SessionAccessType(connectionFlags), nullptr, nullptr, 0));
     if (!session.IsValid()) {
         ShowDownloadError(FormatText("InternetOpen错误. %d.", static_cast<int>(GetLastError())));
         return Pass::Failed;
