@@ -46,21 +46,31 @@ void ShowReleaseRefusal(ReleaseVerdict verdict, const std::string& url) {
 }
 
 bool AcceptRelease(const std::string& url, const ReleaseInfo& info, const std::string& sha256Hex) {
-    ReleaseVerdict verdict;
+    ReleaseVerdict verdict = ReleaseVerdict::kAccepted;
+    std::string storeFailure;  // shown once the store is let go
     {
         std::lock_guard<std::mutex> lock(g_storeMutex);
         const std::string path = SerialStorePath();
-        SerialStore store = LoadSerialStore(path);
-        verdict = DecideRelease(info, url, sha256Hex, NowUtcSeconds(), store);
-        if (verdict == ReleaseVerdict::kAccepted) {
-            std::uint64_t serial = 0;
-            ParseSerial(info.serial, &serial);
-            store[url] = AcceptedRelease{serial, sha256Hex};
-            // A folder the updater cannot write must not stop every update; the file is
-            // still the publisher's and current.
-            if (!SaveSerialStore(path, store))
-                TraceLine("qen: serial %s of %s not recorded", info.serial.c_str(), url.c_str());
+        SerialStore store;
+        if (!LoadSerialStore(path, &store)) {
+            // Without the serials seen so far any older release would pass: install nothing.
+            storeFailure = FormatText("无法读取已接受的版本记录%s.", path.c_str());
+        } else {
+            verdict = DecideRelease(info, url, sha256Hex, NowUtcSeconds(), store);
+            if (verdict == ReleaseVerdict::kAccepted) {
+                std::uint64_t serial = 0;
+                ParseSerial(info.serial, &serial);
+                store[url] = AcceptedRelease{serial, sha256Hex};
+                // Accepted only once remembered: a serial that was not kept could be undercut
+                // by a replay of the release before it.
+                if (!SaveSerialStore(path, store))
+                    storeFailure = FormatText("无法保存已接受的版本记录%s.", path.c_str());
+            }
         }
+    }
+    if (!storeFailure.empty()) {
+        ShowEngineError(storeFailure);
+        return false;
     }
     if (verdict != ReleaseVerdict::kAccepted) {
         TraceLine("qen: release of %s refused: url %s, serial %s, expires %s", url.c_str(), info.url.c_str(),

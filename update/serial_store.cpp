@@ -15,6 +15,9 @@ const char kHeader[] = "update-serials 1";
 const char kLineEnd[] = "\r\n";
 constexpr size_t kStoreFileLimit = 1024 * 1024;
 constexpr std::uint64_t kMaxSerial = 9223372036854775807ULL;
+// A scanner or a backup holds a file for a moment: a few tries within a second outlast it.
+constexpr int kTries = 5;
+constexpr DWORD kPauseMs = 200;
 
 bool IsLowerHexDigest(const std::string& text) {
     return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
@@ -69,39 +72,48 @@ bool ParseSerial(const std::string& text, std::uint64_t* serial) {
 
 std::string SerialStorePath() { return JoinPath(GetModuleDir(), kSerialStoreFileName); }
 
-SerialStore LoadSerialStore(const std::string& path) {
+bool LoadSerialStore(const std::string& path, SerialStore* store) {
+    store->clear();
     std::string text;
     DWORD error = ERROR_SUCCESS;
-    SerialStore store;
-    if (!ReadSmallFile(path, kStoreFileLimit, &text, &error)) {
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-            TraceLine("qen: %s cannot be read (error %lu): no serial counts as seen", path.c_str(), error);
-        return store;
+    for (int attempt = 1; !ReadSmallFile(path, kStoreFileLimit, &text, &error); ++attempt) {
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+        if (attempt == kTries) {
+            TraceLine("qen: %s cannot be read (error %lu)", path.c_str(), error);
+            return false;
+        }
+        ::Sleep(kPauseMs);
     }
-    if (!ParseStore(text, &store)) {
+    if (!ParseStore(text, store)) {
         TraceLine("qen: %s is damaged: no serial counts as seen", path.c_str());
-        store.clear();
+        store->clear();
     }
-    return store;
+    return true;
 }
 
 bool SaveSerialStore(const std::string& path, const SerialStore& store) {
     const std::wstring target = GbkToWide(path);
     const std::wstring side = target + L".part";
     const std::string text = StoreText(store);
-    bool written = false;
-    {
-        ScopedKernelHandle file(::CreateFileW(side.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD done = 0;
-        written = file.IsValid() &&
-                  ::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &done, nullptr) &&
-                  done == text.size() && ::FlushFileBuffers(file.Get());
+    for (int attempt = 1;; ++attempt) {
+        bool written = false;
+        {
+            ScopedKernelHandle file(::CreateFileW(side.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+            DWORD done = 0;
+            written = file.IsValid() &&
+                      ::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &done, nullptr) &&
+                      done == text.size() && ::FlushFileBuffers(file.Get());
+        }
+        if (written &&
+            ::MoveFileExW(side.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = ::GetLastError();
+        ::DeleteFileW(side.c_str());
+        if (attempt == kTries) {
+            TraceLine("qen: %s cannot be written (error %lu)", path.c_str(), error);
+            return false;
+        }
+        ::Sleep(kPauseMs);
     }
-    if (written &&
-        ::MoveFileExW(side.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    TraceLine("qen: %s cannot be written (error %lu)", path.c_str(), ::GetLastError());
-    ::DeleteFileW(side.c_str());
-    return false;
 }

@@ -9,6 +9,7 @@
 #include <bcrypt.h>
 
 #include "framework/crypto_handles.h"
+#include "framework/scoped_handle.h"
 #include "framework/trace.h"
 #include "tests/update/engine_fixture.h"
 #include "tests/update/zip_writer.h"
@@ -267,6 +268,36 @@ TEST_F(SignedUpdates, ReleasesFromAnotherUrlOlderOrExpiredAreRefusedAndNothingRu
         ExpectOnlyBox(row.message, "错误", kErrorBox);
         EXPECT_FALSE(FolderExists(Full("list-ran")));
         EXPECT_FALSE(Requested(kReachable));
+    }
+}
+
+// A store that is there but held by another program (a scanner, a backup) is never taken as
+// empty, and a serial that can't be kept is never taken as accepted: the task installs nothing
+// and the store stays as it was.
+TEST_F(SignedUpdates, AStoreThatCantBeReadOrSavedEndsTheTaskAndStaysAsItWas) {
+    const std::string store = "update-serials 1\r\n9 " + std::string(64, 'a') + " " +
+                              m_server.Url("/other-game/list.ini") + "\r\n";
+    struct Row {
+        const char* what;
+        DWORD share;  // how another program holds the store
+        std::string message;  // the path and a full stop follow
+    };
+    const Row rows[] = {{"held without sharing", 0, "无法读取已接受的版本记录"},
+                        {"held for reading only", FILE_SHARE_READ, "无法保存已接受的版本记录"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Fresh();
+        WriteWholeFile(SerialStorePath(), store);
+        ServeSignedList(Marker(0) + Ending(1));
+        {
+            ScopedKernelHandle held(::CreateFileA(SerialStorePath().c_str(), GENERIC_READ, row.share, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            ASSERT_TRUE(held.IsValid());
+            EXPECT_NE(0, RunTask());
+        }
+        ExpectOnlyBox(row.message + SerialStorePath() + ".", "错误", kErrorBox);
+        EXPECT_FALSE(FolderExists(Full("list-ran")));
+        EXPECT_EQ(store, ReadWholeFile(SerialStorePath()));
     }
 }
 
