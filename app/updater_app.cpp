@@ -5,11 +5,13 @@
 
 #include "app/debug_privilege.h"
 #include "app/resource.h"
+#include "app/single_instance.h"
 #include "app/updater_dlg.h"
 #include "framework/gbk_text.h"
 #include "framework/message_box.h"
 #include "framework/trace.h"
 #include "update/publisher_key.h"
+#include "update/trace_log.h"
 #include "update/update_paths.h"
 #include "update/worker_control.h"
 
@@ -28,6 +30,15 @@ std::string LoadResourceText(UINT id) {
 }  // namespace
 
 BOOL CUpDateApp::InitInstance() {
+    // Before the lobby link or any file: a second updater of this folder only shows the first.
+    static SingleInstance instance;
+    if (!instance.Claim(GetModuleDir())) {
+        TraceLine("qen: an updater already runs in %s; it is brought to the front", GetModuleDir().c_str());
+        SingleInstance::BringFirstToFront(GetModuleDir());
+        return FALSE;
+    }
+    OpenTraceLog();
+
     INITCOMMONCONTROLSEX controls;
     controls.dwSize = 8;
     controls.dwICC = ICC_WIN95_CLASSES;

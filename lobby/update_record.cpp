@@ -3,18 +3,33 @@
 #include <cstring>
 
 namespace {
+// Text that ends inside its field and holds no control byte: GBK text never does (its second
+// bytes start at 0x40), while a record read out of step puts binary fields (the game id) there.
 template <size_t N>
-bool IsTerminated(const char (&field)[N]) {
+bool IsText(const char (&field)[N]) {
     for (size_t i = 0; i < N; ++i) {
-        if (field[i] == '\0') return true;
+        const unsigned char c = static_cast<unsigned char>(field[i]);
+        if (c == '\0') return true;
+        if (c < 0x20 || c == 0x7F) return false;
     }
     return false;
 }
+
+bool StartsWithNoCase(const char* text, const char* prefix) {
+    for (; *prefix != '\0'; ++text, ++prefix) {
+        char c = *text >= 'A' && *text <= 'Z' ? static_cast<char>(*text - 'A' + 'a') : *text;
+        if (c != *prefix) return false;
+    }
+    return true;
+}
+
+// The update URL file is fetched over http or https: any other start is no update URL.
+bool IsHttpUrl(const char* text) { return StartsWithNoCase(text, "http://") || StartsWithNoCase(text, "https://"); }
 }  // namespace
 
 bool IsAcceptableRequest(const sUpdateStruct& record) {
-    return record.cCmd == kCmdRequest && IsTerminated(record.szGameName) && IsTerminated(record.szUrl) &&
-           IsTerminated(record.szConfigKey) && record.szUrl[0] != '\0';
+    return IsText(record.szGameName) && IsText(record.szUrl) && IsText(record.szConfigKey) &&
+           IsHttpUrl(record.szUrl);
 }
 
 sUpdateStruct MakeTaskEndedReport(const sUpdateStruct& request) {

@@ -46,8 +46,10 @@ void SetFieldText(char (&field)[N], const std::string& text) {
     for (size_t i = 0; i < N; ++i) field[i] = i < len ? text[i] : '\0';
 }
 
-// The intake takes a record only as a request: cCmd 1, every text field terminated inside its
-// width and an update URL to fetch. Anything else on the link means it is out of step.
+// The intake takes a record as a request when every text field is text that ends inside its
+// width (no control bytes) and the update URL starts "http://" or "https://", whatever its cCmd: the
+// lobby's command byte is carried, never interpreted (a lobby may well send a zero-initialised
+// record). Anything else on the link means it is out of step.
 bool IsAcceptableRequest(const sUpdateStruct& record);
 
 // The task-ended report: the record as received with byte 0 set to 0, every other byte unchanged.

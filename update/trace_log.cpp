@@ -1,5 +1,7 @@
 #include "update/trace_log.h"
 
-// Opened during static initialisation, so it lands in the start-up directory whatever the
-// program later makes its current directory. A file that can't be opened just drops lines.
-std::ofstream g_ofsOutput("output.txt", std::ios::out | std::ios::trunc);
+std::ofstream g_ofsOutput;
+
+void OpenTraceLog() {
+    if (!g_ofsOutput.is_open()) g_ofsOutput.open("output.txt", std::ios::out | std::ios::trunc);
+}

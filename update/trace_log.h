@@ -4,3 +4,8 @@
 #include <fstream>
 
 extern std::ofstream g_ofsOutput;
+
+// Opens (and empties) "output.txt" in the current directory. The program calls it once it
+// knows it is the only updater of its folder, before anything changes the current directory;
+// until then, and when the file can't be opened, lines are dropped.
+void OpenTraceLog();

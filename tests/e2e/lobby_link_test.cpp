@@ -88,6 +88,25 @@ TEST_F(UpdaterLobbyLink, TheAutomaticCloseWaitsForTheReportOfATaskThatEndedWhile
     EXPECT_FALSE(m_session.NextRecord(&record, 500)) << "a late record, cCmd " << int(record.cCmd);
 }
 
+// Two updaters in one folder would share its journals and serials: the second one only brings
+// the first to the front and exits, before it reaches the lobby; the first keeps its link.
+TEST_F(UpdaterLobbyLink, ASecondUpdaterInTheSameFolderShowsTheFirstAndExits) {
+    ASSERT_NO_FATAL_FAILURE(m_session.Start());
+    ::ShowWindow(m_session.Dialog(), SW_MINIMIZE);
+    ASSERT_TRUE(WaitUntil([this] { return ::IsIconic(m_session.Dialog()) != FALSE; }, 3000));
+
+    ChildProcess second;
+    ASSERT_TRUE(second.Start(m_session.Local("updater.exe"), "", m_session.Folder()));
+    EXPECT_TRUE(second.WaitForExit(10000)) << "the second updater is still running";
+    EXPECT_FALSE(m_session.Lobby().Accept(1000)) << "the second updater connected to the lobby";
+    EXPECT_TRUE(WaitUntil([this] { return !::IsIconic(m_session.Dialog()); }, 3000)) << "the first was not shown";
+
+    const E2eGame game = MakeGame(631, "Alpha", L"Alpha", "alpha");
+    m_session.Server().Serve(m_session.UrlFileTarget(game), ServedFile{"[config]\r\n"});
+    m_session.SendRecords({m_session.Request(game)});
+    EXPECT_TRUE(WaitUntil([this] { return m_session.RowCount() == 1; }, 5000)) << "the first lost its link";
+}
+
 // Junk on the link, as a broken or hostile lobby sends it: 7 stray bytes before two requests
 // in separate writes, 72 junk bytes behind a request in one write. The real updater lists
 // exactly the four requests, whole, and nothing else becomes a task.
@@ -98,17 +117,19 @@ TEST_F(UpdaterLobbyLink, JunkOnTheLinkIsDroppedAndTheRequestsAroundItAreTaken) {
     ServedFile stalled{"[config]\r\n"};
     stalled.delayMsBeforeBody = 120000;  // the tasks stay listed while the test looks
     for (const E2eGame& game : games) m_session.Server().Serve(m_session.UrlFileTarget(game), stalled);
-    auto bytesOf = [this](const E2eGame& game) {
+    // The lobby's command byte is carried, never judged: 0 and 255 are requests too.
+    auto bytesOf = [this](const E2eGame& game, uint8_t cmd = kCmdRequest) {
         sUpdateStruct request = m_session.Request(game);
+        request.cCmd = cmd;
         return std::string(reinterpret_cast<const char*>(&request), sizeof request);
     };
-    for (const std::string& write : {std::string("strayby"), bytesOf(games[0]), bytesOf(games[1]),
+    for (const std::string& write : {std::string("strayby"), bytesOf(games[0]), bytesOf(games[1], 0),
                                      bytesOf(games[2]) + std::string(72, 'x')}) {
         ASSERT_TRUE(m_session.Lobby().Send(write.data(), write.size()));
         ::Sleep(300);  // each write arrives as a read of its own
     }
     ::Sleep(1200);
-    const std::string last = bytesOf(games[3]);
+    const std::string last = bytesOf(games[3], 255);
     ASSERT_TRUE(m_session.Lobby().Send(last.data(), last.size()));
 
     ASSERT_TRUE(WaitUntil([this] { return m_session.RowCount() >= 4; }, 5000)) << m_session.RowCount() << " rows";

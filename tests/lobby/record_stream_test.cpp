@@ -19,6 +19,7 @@ std::string Records(int count) {
         char* raw = reinterpret_cast<char*>(&record);
         for (size_t b = 0; b < sizeof record; ++b) raw[b] = static_cast<char>(0x41 + (b * 31 + i * 7) % 26);
         record.cCmd = kCmdRequest;
+        std::memcpy(record.szUrl, "http://", 7);
         record.szGameName[150] = '\0';
         record.szUrl[900] = '\0';
         record.szConfigKey[19] = '\0';
@@ -103,6 +104,18 @@ TEST(RecordAssembler, PartialRecordIsHeldAndCanBeDropped) {
     EXPECT_EQ(0u, assembler.Pending());
 }
 
+// The lobby's command byte decides nothing: a zero-initialised record is a request as much as
+// one with cCmd 1.
+TEST(RecordAssembler, TakesRequestsWhateverTheirCommandByte) {
+    const std::string records = Records(1);
+    for (int cmd : {0, 1, 7, 255}) {
+        std::string record = records;
+        record[0] = static_cast<char>(cmd);
+        RecordAssembler assembler(IsAcceptableRequest);
+        EXPECT_EQ(1u, Feed(assembler, {{record, 0}}).size()) << "cCmd " << cmd;
+    }
+}
+
 // Bytes that are no request put the stream out of step; the requests sent in later blocks
 // still arrive whole, and nothing is made of the junk.
 TEST(RecordAssembler, RealignsAfterBytesThatAreNoRequest) {
@@ -110,12 +123,14 @@ TEST(RecordAssembler, RealignsAfterBytesThatAreNoRequest) {
     const std::string first = records.substr(0, kRecordSize);
     const std::string second = records.substr(kRecordSize);
     const std::string junk72(72, '\x7f');
-    std::string noCommand = first;
-    noCommand[0] = 0;  // a task-ended report is no request
     std::string emptyUrl = first;
     emptyUrl[208] = '\0';
     std::string unterminated = first;
     std::memset(&unterminated[8], 'x', 200);  // the name runs to the end of its field
+    std::string controlByte = first;
+    controlByte[1208] = '\x02';  // binary in a text field: the record is read out of step
+    std::string noHttp = first;
+    std::memcpy(&noHttp[208], "file://", 7);
     struct Case {
         const char* what;
         std::vector<Piece> pieces;
@@ -130,9 +145,10 @@ TEST(RecordAssembler, RealignsAfterBytesThatAreNoRequest) {
          {{first + junk72, 0}, {second.substr(0, 600), 1500}, {second.substr(600), 1600}}, {first, second}},
         {"the unfinished record waits too long", {{first.substr(0, 600), 0}, {first.substr(600), 1200}, {second, 1300}},
          {second}},
-        {"no request command takes the rest of its block", {{noCommand + second, 0}, {first, 10}}, {first}},
         {"an empty update URL", {{emptyUrl, 0}, {second, 10}}, {second}},
         {"a name without its terminator", {{unterminated + first, 0}, {second, 10}}, {second}},
+        {"a control byte in a text", {{controlByte, 0}, {second, 10}}, {second}},
+        {"an update URL that is no http URL", {{noHttp, 0}, {second, 10}}, {second}},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.what);

@@ -73,13 +73,14 @@ private:
 
 const char kReceiveErrorPrefix[] = "qen: SimpleSocket->Receive(..) 错误，可能断线.0 err = ";
 
-// Requests as the lobby sends them: cCmd 1, text fields terminated, the rest varied by seed.
+// Requests as the lobby sends them: cCmd 1, text fields terminated, an http URL, the rest varied by seed.
 std::string Records(int count, int seed) {
     std::string bytes(static_cast<size_t>(count) * kRecordSize, '\0');
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(0x41 + (i * 13 + seed * 101 + i / 7) % 26);
     for (int r = 0; r < count; ++r) {
         char* record = &bytes[static_cast<size_t>(r) * kRecordSize];
         record[0] = kCmdRequest;
+        std::memcpy(record + 208, "http://", 7);
         record[8 + 199] = record[208 + 999] = record[1208 + 19] = '\0';
     }
     return bytes;

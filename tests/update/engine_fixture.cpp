@@ -10,6 +10,7 @@
 #include "process/process_values.h"
 #include "tests/support/child_process.h"
 #include "update/task_journal.h"
+#include "update/trace_log.h"
 #include "update/update_paths.h"
 #include "update/worker_control.h"
 
@@ -23,6 +24,8 @@ std::string CurrentFolder() {
 
 // Taken before main: the engine moves the current directory later.
 const std::string g_startupFolder = CurrentFolder();
+// The trace file lands there, as the program's does in its start-up folder.
+const bool g_traceOpened = (OpenTraceLog(), true);
 
 // The worker launches "Mavrin.exe" from the program file's folder, which for these tests is
 // the test program's folder: put a copy there for the whole run.
