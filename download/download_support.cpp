@@ -86,8 +86,9 @@ bool RoomToDownload(const std::string& filePath, uint64_t bytes, const std::stri
         if (::GetDiskFreeSpaceExW((folder + L"\\").c_str(), &available, nullptr, nullptr)) break;
     }
     if (bytes <= available.QuadPart) return true;
+    // Rounded up without adding first: (bytes + 1023) wraps near 2^64.
     ShowDownloadError(FormatText("磁盘空间不足,无法下载%s.\n需要%lluKB,可用%lluKB.", shownName.c_str(),
-                                 static_cast<unsigned long long>((bytes + 1023) / 1024),
+                                 static_cast<unsigned long long>(bytes / 1024 + (bytes % 1024 != 0)),
                                  static_cast<unsigned long long>(available.QuadPart / 1024)));
     return false;
 }

@@ -25,6 +25,10 @@ DWORD SessionAccessType(DWORD connectionFlags);
 // Creates every missing folder on the way to `filePath`'s folder.
 bool CreateFolderFor(const std::string& filePath);
 
+// The largest size a download believes: a server announcing more is broken, and sizes stay far
+// from where 64-bit sums wrap.
+constexpr uint64_t kLargestDownload = 1ull << 62;
+
 // True when `bytes` more fit on the drive of `filePath`'s folder (the nearest folder that
 // exists, as the download creates the rest). Otherwise shows "磁盘空间不足..." naming
 // `shownName` and returns false. A drive that can't tell its free space lets the download try.

@@ -66,3 +66,5 @@ bool LocalFile::Append(const char* data, unsigned long length) {
 bool LocalFile::Truncate() {
     return ::SetFilePointerEx(m_file.Get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN) && ::SetEndOfFile(m_file.Get());
 }
+
+bool LocalFile::Flush() { return ::FlushFileBuffers(m_file.Get()) != 0; }

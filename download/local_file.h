@@ -14,6 +14,8 @@ public:
 
     bool Append(const char* data, unsigned long length);
     bool Truncate();
+    // Puts what was appended on the disk itself (FlushFileBuffers).
+    bool Flush();
     void Close() { m_file.Close(); }
 
 private:

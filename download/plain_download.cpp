@@ -1,6 +1,6 @@
 // The plain download: a HEAD for the file's size, then one GET (redirects followed,
 // time-limited) into a side file, which replaces the local file only when the server said 2xx
-// and the whole body came: as long as the size either answer announced.
+// and the whole body came: as long as the size either answer announced, and not a byte more.
 #include <windows.h>
 #include <wininet.h>
 
@@ -32,6 +32,14 @@ bool IsSuccess(int status) { return status >= 200 && status <= 299; }
 
 int RefuseTooLarge(const char* url, uint64_t maxBytes) {
     ShowTooLarge(url, maxBytes);
+    return -1;
+}
+
+// An answer that can't be the file's (a size beyond belief, a body past its announced end) is
+// a failed read, as for a broken connection.
+int FailedRead(const char* url, uint64_t size) {
+    TraceLine("qen: %s does not keep to %llu bytes", url, static_cast<unsigned long long>(size));
+    ShowNetworkUnstable(ERROR_HTTP_INVALID_SERVER_RESPONSE);
     return -1;
 }
 }  // namespace
@@ -97,6 +105,7 @@ int FetchOnce(const char* szurl, const char* szfileName, const std::string& path
             announced = 0;
         }
     }
+    if (announced > kLargestDownload) return FailedRead(szurl, announced);
     const std::string shownName = szfileName != nullptr ? path : std::string(szurl);
     if (announced > 0 && !RoomToDownload(path, announced, shownName)) {
         RemoveSideFiles(path);  // nothing of a download that can't fit stays behind
@@ -127,6 +136,12 @@ int FetchOnce(const char* szurl, const char* szfileName, const std::string& path
         length = announced;
         lengthKnown = true;
     }
+    if (lengthKnown && length > kLargestDownload) return FailedRead(szurl, length);
+    // Only the body told the size: the room for it is checked now, before a byte is written.
+    if (lengthKnown && length > announced && !RoomToDownload(path, length, shownName)) {
+        RemoveSideFiles(path);
+        return -1;
+    }
 
     LocalFile file;
     if (!file.OpenAt(SidePath(path), 0)) return -1;
@@ -154,6 +169,10 @@ int FetchOnce(const char* szurl, const char* szfileName, const std::string& path
             }
             file.Close();
             return ReplaceWithSideFile(path, sha256) ? 0 : -1;
+        }
+        if (lengthKnown && got > length - written) {
+            FailAndDelete(file, path);
+            return FailedRead(szurl, length);
         }
         if (!file.Append(reader.Data(), got)) {
             DWORD error = GetLastError();

@@ -1,7 +1,9 @@
 // The resumable download: a size request, then HTTP/1.0 ranged requests whose bodies fill a
 // side file. A lost connection starts over from a new session and resumes where the side
 // file ends, but only while the server's file is still the one the side file was fetched
-// against (same URL, size and validator); the whole side file then replaces the destination.
+// against (same URL, size and validator) and only as far as its record says it was flushed; the
+// whole side file then replaces the destination. Whole means as long as a known size: a server
+// that never tells one gets a single request without a Range, whose body to the close is the file.
 #include <windows.h>
 #include <wininet.h>
 
@@ -26,6 +28,9 @@ constexpr int kFailuresBeforeUnstableBox = 3;
 // Failed tries in a row that got no further than the best one before: the server is not going
 // to give the rest, and retrying for ever would only hammer it.
 constexpr int kFruitlessTriesLimit = 8;
+// How often the side file is put on the disk while bytes come: often enough that a kill loses
+// little, rarely enough to cost nothing per read.
+constexpr DWORD kFlushEveryMs = 1000;
 
 // Again: the answer was good but did not reach the end (a short range, or a side file that
 // has to start over): ask once more on the same connection.
@@ -52,7 +57,10 @@ private:
               DWORD* readError, Pass* refused);
     uint64_t ResumeOffset(bool* fresh);
     void RecordSideFile();
+    void SecureSideFile(LocalFile& file);
+    bool CountTry(bool* further);
     Pass ReceiveBody(HINTERNET request, LocalFile& file, uint64_t offset, DWORD* readError);
+    bool AcceptNewSize(LocalFile& file, uint64_t offset, DWORD* readError, Pass* refused);
     Pass FailWithStatus(int status);
 
     const char* m_url;
@@ -61,26 +69,38 @@ private:
     std::string m_shownName;
     UpdateTask& m_task;
     BodyReader m_reader;
+    RetryPacer m_pacer;
     int m_shownSize = -1;  // the size text last set on the row
     uint64_t m_total = 0;
     std::string m_validator;
     bool m_bStartOver = false;  // the side file's bytes can't be trusted: next request from 0
     bool m_bContinue = false;   // a short range just ended: the next request takes the rest
-    bool m_bWrote = false;      // this connection added bytes to the file
+    bool m_bWrote = false;      // the last request added bytes to the file
+    bool m_bWholeBody = false;  // no answer tells the size: one request without a Range, to the close
     uint64_t m_reached = 0;     // the furthest end of the side file any try of this call wrote
+    uint64_t m_best = 0;        // m_reached when the last try that got further ended
+    int m_fruitless = 0;        // tries in a row since then
+    uint64_t m_sideEnd = 0;     // where the side file ends now
+    uint64_t m_flushed = 0;     // what its record vouches for: bytes known to be on the disk
+    DWORD m_lastFlush = 0;
 };
 
+// A size no real file has: the answer is broken, a failed read like a cut one.
+bool Believable(uint64_t size, DWORD* readError) {
+    if (size <= kLargestDownload) return true;
+    TraceLine("qen: announced size %llu is beyond belief", static_cast<unsigned long long>(size));
+    *readError = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    return false;
+}
+
 int ResumableDownload::Run() {
-    RetryPacer pacer;
-    uint64_t best = 0;
-    int fruitless = 0;
     for (;;) {
         int nAttempts = 0;
         DWORD flags = 0;
         while (!InternetGetConnectedState(&flags, 0)) {
-            if (!WaitUnlessStopped(m_task, pacer.NextDelayMs())) return -1;
+            if (!WaitUnlessStopped(m_task, m_pacer.NextDelayMs())) return -1;
         }
-        pacer.Reset();
+        m_pacer.Reset();
         for (;;) {
             DWORD readError = 0;
             Pass pass = OneConnection(flags, &readError);
@@ -90,16 +110,11 @@ int ResumableDownload::Run() {
             ++nAttempts;
             // Also after the box: a stop asked for while it was open ends the download now.
             if (StopRequested(m_task)) return -1;
-            if (m_reached > best) {
-                best = m_reached;
-                fruitless = 0;
-            } else if (++fruitless == kFruitlessTriesLimit) {
-                ShowDownloadError(FormatText("下载文件%s失败,已重试%d次.", m_shownName.c_str(), fruitless));
-                return -1;
-            }
+            bool further = false;
+            if (!CountTry(&further)) return -1;
             if (!InternetGetConnectedState(&flags, 0)) break;
-            if (m_bWrote) pacer.Reset();
-            if (!WaitUnlessStopped(m_task, pacer.NextDelayMs())) return -1;
+            if (m_bWrote) m_pacer.Reset();
+            if (!WaitUnlessStopped(m_task, m_pacer.NextDelayMs())) return -1;
         }
     }
 }
@@ -131,6 +146,7 @@ Pass ResumableDownload::OneConnection(DWORD connectionFlags, DWORD* readError) {
         }
         sizeRequest.request.Close();
         sizeRequest.connection.Close();
+        if (!Believable(m_total, readError)) return Pass::ReadFailed;
     }
 
     for (;;) {
@@ -149,15 +165,28 @@ Pass ResumableDownload::OneConnection(DWORD connectionFlags, DWORD* readError) {
         HttpRequestOptions options;
         options.version = "HTTP/1.0";
         options.flags = INTERNET_FLAG_NO_CACHE_WRITE;
-        options.headers = FormatText("Range:bytes=%llu-\r\n", static_cast<unsigned long long>(offset));
+        if (!m_bWholeBody) {
+            options.headers = FormatText("Range:bytes=%llu-\r\n", static_cast<unsigned long long>(offset));
+        }
         // Only the same version of the file may continue the side file; any other comes whole.
         if (offset > 0 && !m_validator.empty()) options.headers += "If-Range: " + m_validator + "\r\n";
         // The size request found where redirects lead: ask there.
         HttpRequest dataRequest;
         Pass refused = Pass::Complete;
         if (!Send(session.Get(), sizeRequest.url, options, &dataRequest, readError, &refused)) return refused;
+        const bool wholeBefore = m_bWholeBody;
         Pass pass = ReceiveBody(dataRequest.request.Get(), file, offset, readError);
+        if (pass == Pass::ReadFailed || pass == Pass::Again) SecureSideFile(file);
         if (pass != Pass::Again) return pass;
+        // Asking for the file without a Range instead is not a try of its own.
+        if (m_bWholeBody != wholeBefore) continue;
+        // A short answer that got further asks again at once; one that did not counts and waits
+        // like a failed read, so a server answering 206 and 416 by turns can't go on for ever.
+        bool further = false;
+        if (!CountTry(&further)) return Pass::Failed;
+        if (further) continue;
+        if (m_bWrote) m_pacer.Reset();
+        if (!WaitUnlessStopped(m_task, m_pacer.NextDelayMs())) return Pass::Failed;
     }
 }
 
@@ -187,25 +216,70 @@ bool ResumableDownload::Send(HINTERNET session, const std::string& url, const Ht
     return false;
 }
 
-// Where the side file continues: its size when it was fetched against this very file (URL,
-// size and validator all the same) or is the first part of a range just answered, else 0 and
-// `fresh`: the side file starts over and needs a new record.
+// Where the side file continues: its end when it is the first part of a range just answered;
+// else, when it was fetched against this very file (URL, size and validator all the same), as
+// far as its record says it was flushed (the rest is cut off); else 0 and `fresh`: the side
+// file starts over and needs a new record.
 uint64_t ResumableDownload::ResumeOffset(bool* fresh) {
-    SideFileInfo info;
     uint64_t size = 0;
-    bool same = !m_bStartOver && m_total > 0 && LocalFileSize(m_side, &size) && size <= m_total &&
-                (m_bContinue || (!m_validator.empty() && ReadSideInfo(m_path, &info) && info.url == m_url &&
-                                 info.total == m_total && info.validator == m_validator));
+    uint64_t offset = 0;
+    if (!m_bStartOver && m_total > 0 && LocalFileSize(m_side, &size) && size <= m_total) {
+        SideFileInfo info;
+        if (m_bContinue) {
+            offset = size;
+        } else if (!m_validator.empty() && ReadSideInfo(m_path, &info) && info.url == m_url &&
+                   info.total == m_total && info.validator == m_validator) {
+            offset = std::min(size, info.flushed);
+            m_flushed = offset;
+        }
+    }
     m_bStartOver = false;
     m_bContinue = false;
-    *fresh = !same;
-    return same ? size : 0;
+    *fresh = offset == 0;
+    if (*fresh) m_flushed = 0;
+    m_sideEnd = offset;
+    return offset;
 }
 
 void ResumableDownload::RecordSideFile() {
-    if (!WriteSideInfo(m_path, SideFileInfo{m_url, m_total, m_validator})) {
+    if (!WriteSideInfo(m_path, SideFileInfo{m_url, m_total, m_validator, m_flushed})) {
         TraceLine("qen: the record of %s can't be written; it will not be resumed", m_side.c_str());
     }
+}
+
+// Puts the side file's bytes on the disk first, and only then lets the record vouch for them.
+void ResumableDownload::SecureSideFile(LocalFile& file) {
+    m_lastFlush = GetTickCount();
+    if (m_sideEnd == m_flushed || !file.Flush()) return;
+    m_flushed = m_sideEnd;
+    RecordSideFile();
+}
+
+// Counts a try that ended short of the whole file: `further` when it got further than every
+// one before. False, after the message, once too many in a row got no further.
+bool ResumableDownload::CountTry(bool* further) {
+    *further = m_reached > m_best;
+    if (*further) {
+        m_best = m_reached;
+        m_fruitless = 0;
+        return true;
+    }
+    if (++m_fruitless < kFruitlessTriesLimit) return true;
+    ShowDownloadError(FormatText("下载文件%s失败,已重试%d次.", m_shownName.c_str(), m_fruitless));
+    return false;
+}
+
+// The data answer told a size the size request did not: a size beyond belief is a failed read,
+// and one the drive has no room for ends the download before a byte is written.
+bool ResumableDownload::AcceptNewSize(LocalFile& file, uint64_t offset, DWORD* readError, Pass* refused) {
+    *refused = Pass::ReadFailed;
+    if (!Believable(m_total, readError)) return false;
+    if (m_total <= offset || RoomToDownload(m_path, m_total - offset, m_shownName)) return true;
+    // Nothing of a download that can't fit may stay behind.
+    file.Close();
+    RemoveSideFiles(m_path);
+    *refused = Pass::Failed;
+    return false;
 }
 
 Pass ResumableDownload::FailWithStatus(int status) {
@@ -214,15 +288,24 @@ Pass ResumableDownload::FailWithStatus(int status) {
 }
 
 Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t offset, DWORD* readError) {
+    m_bWrote = false;
+    const uint64_t knownTotal = m_total;
     int status = QueryStatusCode(request);
     uint64_t expectedEnd = 0;  // where the body must end; 0 when the server doesn't say
     if (status == 206) {
         ContentRange range = ParseContentRange(QueryHeader(request, HTTP_QUERY_CONTENT_RANGE));
         if (!range.valid || range.unsatisfied || range.first != offset ||
-            (m_total != 0 && range.total != 0 && range.total != m_total)) {
+            (m_total != 0 && (range.last >= m_total || (range.total != 0 && range.total != m_total)))) {
             // Bytes from anywhere else would corrupt the package: write nothing.
             ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n服务器返回的数据与请求的位置不符.", m_url));
             return Pass::Failed;
+        }
+        if (m_total == 0 && range.total == 0) {
+            // No answer tells the size ("…/*"), so no range can be known to be the last one.
+            TraceLine("qen: no size of %s is told, it is asked for whole", m_url);
+            m_bWholeBody = true;
+            m_bStartOver = true;
+            return Pass::Again;
         }
         if (m_total == 0) m_total = range.total;
         expectedEnd = range.last + 1;
@@ -235,6 +318,8 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
                 return Pass::Failed;
             }
             offset = 0;
+            m_sideEnd = 0;
+            m_flushed = 0;
         }
         // The size request's answer holds as much as the body's own: a body that stops short of
         // either was cut, with or without a Content-Length.
@@ -260,10 +345,13 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
     } else {
         return FailWithStatus(status);
     }
+    Pass refused = Pass::Complete;
+    if (m_total != knownTotal && !AcceptNewSize(file, offset, readError, &refused)) return refused;
 
     uint64_t received = offset;
     const uint64_t base = offset;
     const DWORD startTick = GetTickCount();
+    m_lastFlush = startTick;
     if (offset > 0 && m_total > 0) m_task.fProgress = static_cast<float>(static_cast<double>(received) / m_total);
     for (;;) {
         DWORD got = 0;
@@ -272,7 +360,14 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
             return Pass::ReadFailed;
         }
         received += got;
-        DWORD elapsed = GetTickCount() - startTick;
+        // More than announced: nothing past the announced end is written.
+        const bool overLong = expectedEnd != 0 && received > expectedEnd;
+        if (overLong) {
+            got -= static_cast<DWORD>(received - expectedEnd);
+            received = expectedEnd;
+        }
+        const DWORD now = GetTickCount();
+        DWORD elapsed = now - startTick;
         if (elapsed != 0) {
             m_task.dSpeed = static_cast<double>(received - base) / 1024.0 / (elapsed / 1000.0);
             int row = m_task.nIndex;
@@ -284,7 +379,7 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
                 if (m_total > 0) m_task.fProgress = static_cast<float>(static_cast<double>(received) / m_total);
             }
         }
-        if (got == 0) {
+        if (got == 0 && !overLong) {
             if (expectedEnd != 0 && received < expectedEnd) {
                 // The connection closed early: a failed read, never the end of the file.
                 TraceLine("qen: body ended at %llu of %llu bytes", static_cast<unsigned long long>(received),
@@ -310,6 +405,17 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
         }
         m_bWrote = true;
         m_reached = std::max(m_reached, received);
+        m_sideEnd = received;
+        if (overLong) {
+            // A server that says one size and sends another can't be trusted for the bytes
+            // before the end either: the side file starts over, and the try is a failed read.
+            TraceLine("qen: body of %s goes on past %llu bytes", m_url, static_cast<unsigned long long>(expectedEnd));
+            if (file.Truncate()) m_sideEnd = 0;
+            m_bStartOver = true;
+            *readError = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+            return Pass::ReadFailed;
+        }
+        if (now - m_lastFlush >= kFlushEveryMs) SecureSideFile(file);
         if (StopRequested(m_task)) return Pass::Failed;
     }
 }

@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
-#include <cstdlib>
-
 #include "download/download_messages.h"
+#include "download/http_headers.h"
 #include "download/local_file.h"
 #include "framework/gbk_text.h"
 #include "framework/scoped_handle.h"
@@ -51,13 +50,13 @@ bool ReadSideInfo(const std::string& destination, SideFileInfo* info) {
     info->url = NextLine(text, &position);
     std::string total = NextLine(text, &position);
     info->validator = NextLine(text, &position);
-    char* end = nullptr;
-    info->total = std::strtoull(total.c_str(), &end, 10);
-    return !total.empty() && *end == '\0' && !info->url.empty();
+    std::string flushed = NextLine(text, &position);
+    return !info->url.empty() && ParseDecimal64(total, &info->total) && ParseDecimal64(flushed, &info->flushed);
 }
 
 bool WriteSideInfo(const std::string& destination, const SideFileInfo& info) {
-    std::string text = info.url + "\r\n" + std::to_string(info.total) + "\r\n" + info.validator + "\r\n";
+    std::string text = info.url + "\r\n" + std::to_string(info.total) + "\r\n" + info.validator + "\r\n" +
+                       std::to_string(info.flushed) + "\r\n";
     ScopedKernelHandle file(::CreateFileW(GbkToWide(InfoPath(destination)).c_str(), GENERIC_WRITE, 0, nullptr,
                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;

@@ -2,8 +2,8 @@
 // A download never writes its destination: it fills a side file beside it (the destination's
 // name plus ".part") and, once that is whole and its checksum matches, puts it in the
 // destination's place in one step. A small record beside the side file ("….part.info") keeps
-// what the bytes were fetched against, so only a side file of the server's current file is
-// ever resumed.
+// what the bytes were fetched against and how many of them are already on the disk, so only a
+// side file of the server's current file is ever resumed, and only as far as it was flushed.
 #include <cstdint>
 #include <string>
 
@@ -11,10 +11,12 @@ struct SideFileInfo {
     std::string url;
     uint64_t total = 0;     // the file's announced size
     std::string validator;  // the server's ETag, else its Last-Modified
+    uint64_t flushed = 0;   // the side file's first bytes known to be on the disk
 };
 
 std::string SidePath(const std::string& destination);
 
+// A record without the flushed extent (an older version's) vouches for nothing: false.
 bool ReadSideInfo(const std::string& destination, SideFileInfo* info);
 bool WriteSideInfo(const std::string& destination, const SideFileInfo& info);
 

@@ -2,6 +2,7 @@
 // lets a try get further, and a file the drive has no room for.
 #include <cstdlib>
 
+#include "download/download_support.h"
 #include "download/internet_download.h"
 #include "download/side_file.h"
 #include "process/process_values.h"
@@ -79,6 +80,24 @@ TEST_F(DownloadLimits, WithoutAnySizeTheBodyEndsAtTheClose) {
     EXPECT_TRUE(Boxes().empty());
 }
 
+// Every range ends in "/*" and HEAD tells nothing: no range can be known to be the last one,
+// so the file is the body of one request without a Range, to the close.
+TEST_F(DownloadLimits, ASizeNeverToldTakesTheWholeBodyToTheClose) {
+    const std::string body = MakeBody(1000000, 45);
+    ServedFile file{body};
+    file.sendContentLength = false;
+    file.range = RangeMode::UnknownTotal;
+    file.maxRangeLength = 600000;
+    m_server.Serve(kTarget, file);
+    TaskPtr task = NewTask();
+
+    EXPECT_EQ(0, Fetch(true, task.get()));
+
+    EXPECT_TRUE(body == ReadWholeFile(LocalPath(kName))) << "not the whole body";
+    EXPECT_FALSE(m_server.Requests().back().hasRange);
+    EXPECT_TRUE(Boxes().empty());
+}
+
 // Every answer announces the whole file and sends its first kilobyte only, ranges ignored: no
 // try gets further than the first, and the download ends instead of asking for ever.
 TEST_F(DownloadLimits, AServerThatNeverSendsTheRestEndsTheDownload) {
@@ -99,6 +118,43 @@ TEST_F(DownloadLimits, AServerThatNeverSendsTheRestEndsTheDownload) {
     EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), boxes[1].type & MB_ICONMASK);
 }
 
+// A HEAD that says 1 KB before a longer body, and 206s of one byte answered by 416 for the
+// rest: each ends as failed reads, the resumable one after eight tries that got no further.
+TEST_F(DownloadLimits, MoreThanAnnouncedOrA206And416ByTurnsEndsTheDownload) {
+    struct Case {
+        bool resumable;
+        bool pingPong;
+    };
+    for (Case c : {Case{true, false}, Case{false, false}, Case{true, true}}) {
+        ServedFile file{MakeBody(1024 * 1024, 46)};
+        if (c.pingPong) {
+            file.range = RangeMode::FromZeroOnly;
+            file.maxRangeLength = 1;
+        } else {
+            file.sendContentLength = false;
+            file.headLength = 1024;
+            file.range = RangeMode::Ignore;
+        }
+        m_server.Serve(kTarget, file);
+        const std::string box = c.resumable ? "下载文件" + LocalPath(kName) + "失败,已重试8次." : kUnstableText;
+        const int shownBefore = CountBoxes(box);
+        TaskPtr task = NewTask();
+
+        EXPECT_EQ(-1, Fetch(c.resumable, task.get()));
+
+        EXPECT_EQ(shownBefore + 1, CountBoxes(box)) << "resumable " << c.resumable << " ping-pong " << c.pingPong;
+        EXPECT_FALSE(FileExists(LocalPath(kName)));
+        RemoveSideFiles(LocalPath(kName));
+    }
+}
+
+// Rounded up without wrapping, however large the size.
+TEST_F(DownloadLimits, TheFreeSpaceMessageCountsKilobytesWithoutWrapping) {
+    EXPECT_FALSE(RoomToDownload(LocalPath(kName), UINT64_MAX, kName));
+    ASSERT_EQ(1u, Boxes().size());
+    EXPECT_NE(std::string::npos, Boxes()[0].text.find("需要18014398509481984KB,")) << Boxes()[0].text;
+}
+
 // A 1 MiB drive (tests/download/with_small_drive.sh) and a 3 MiB file: refused before a byte of
 // its body is sent, and a side file an earlier run left there goes too.
 TEST_F(DownloadLimits, AFileLargerThanTheFreeSpaceIsRefusedBeforeItIsFetched) {
@@ -111,7 +167,8 @@ TEST_F(DownloadLimits, AFileLargerThanTheFreeSpaceIsRefusedBeforeItIsFetched) {
     m_server.Serve(kTarget, file);
     for (bool resumable : {false, true}) {
         WriteWholeFile(SidePath(LocalPath(kName)), std::string(100000, 'x'));
-        ASSERT_TRUE(WriteSideInfo(LocalPath(kName), SideFileInfo{m_server.Url(kTarget), 3 * 1024 * 1024, "\"v1\""}));
+        ASSERT_TRUE(
+            WriteSideInfo(LocalPath(kName), SideFileInfo{m_server.Url(kTarget), 3 * 1024 * 1024, "\"v1\"", 100000}));
         TaskPtr task = NewTask();
 
         EXPECT_EQ(-1, Fetch(resumable, task.get()));

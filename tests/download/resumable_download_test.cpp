@@ -41,31 +41,33 @@ protected:
         return data;
     }
     // What an earlier run leaves: the first bytes in the side file and what they belong to.
-    void PlantSideFile(const std::string& bytes, uint64_t total, const std::string& etag = kEtag,
-                       const char* name = kLocalName) {
-        WriteWholeFile(SidePath(LocalPath(name)), bytes);
-        ASSERT_TRUE(WriteSideInfo(LocalPath(name), SideFileInfo{m_server.Url(kPackage), total, etag}));
+    void PlantSideFile(const std::string& bytes, uint64_t total) {
+        WriteWholeFile(SidePath(LocalPath(kLocalName)), bytes);
+        RecordSideFile(total, bytes.size());
+    }
+    // Its record, vouching for the side file's first `flushed` bytes.
+    void RecordSideFile(uint64_t total, uint64_t flushed) {
+        ASSERT_TRUE(WriteSideInfo(LocalPath(kLocalName), SideFileInfo{m_server.Url(kPackage), total, kEtag, flushed}));
     }
     bool NoSideFiles(const char* name = kLocalName) {
         SideFileInfo info;
         return !FileExists(SidePath(LocalPath(name))) && !ReadSideInfo(LocalPath(name), &info);
     }
-    // Runs the download in a program of its own and kills it once its side file holds
-    // `bytes`; returns the side file's size after the kill.
+    // Runs the download in a program of its own and kills it once the side file's record
+    // vouches for `bytes`; returns what the record vouches for after the kill.
     uint64_t KillMidDownload(uint64_t bytes) {
         ChildProcess child;
         std::string program = ProgramFolder() + "\\..\\bench-bin\\download_bench.exe";
         EXPECT_TRUE(child.Start(program, "resumable " + m_server.Url(kPackage) + " " + kLocalName, m_appDir));
-        uint64_t size = 0;
+        SideFileInfo info;
         DWORD start = ::GetTickCount();
-        while ((!LocalFileSize(SidePath(LocalPath(kLocalName)), &size) || size < bytes) &&
+        while ((!ReadSideInfo(LocalPath(kLocalName), &info) || info.flushed < bytes) &&
                ::GetTickCount() - start < 30000) {
             ::Sleep(5);
         }
         child.Kill();
         child.WaitForExit(10000);
-        LocalFileSize(SidePath(LocalPath(kLocalName)), &size);
-        return size;
+        return ReadSideInfo(LocalPath(kLocalName), &info) ? info.flushed : 0;
     }
     std::string m_written;
 };
@@ -91,14 +93,41 @@ TEST_F(ResumableDownload, ResumesTheSideFileOfTheSameVersionWithRangeAndIfRange)
     EXPECT_TRUE(Boxes().empty());
 }
 
+// A record vouches only for what was flushed: the bytes after that, though in the side file,
+// are fetched again; an older version's record, which never says, vouches for nothing.
+TEST_F(ResumableDownload, AResumeContinuesOnlyFromWhatTheRecordSaysWasFlushed) {
+    std::string body = MakeBody(1000, 16);
+    m_server.Serve(kPackage, Versioned(body));
+    const std::string oldRecord = m_server.Url(kPackage) + "\r\n1000\r\n" + kEtag + "\r\n";
+    struct Case {
+        bool oldRecord;
+        const char* range;
+    };
+    for (Case c : {Case{false, "bytes=200-"}, Case{true, "bytes=0-"}}) {
+        PlantSideFile(body.substr(0, 300), body.size());
+        if (c.oldRecord) {
+            WriteWholeFile(SidePath(LocalPath(kLocalName)) + ".info", oldRecord);
+        } else {
+            RecordSideFile(body.size(), 200);
+        }
+        m_server.ClearRequests();
+        TaskPtr task = NewTask();
+        EXPECT_EQ(0, Download(task.get()));
+        EXPECT_EQ(body, ReadWholeFile(LocalPath(kLocalName)));
+        ASSERT_EQ(1u, DataRequests().size());
+        EXPECT_EQ(c.range, DataRequests()[0].rangeValue) << "old record " << c.oldRecord;
+    }
+}
+
 TEST_F(ResumableDownload, AKilledDownloadResumesAndAChangedEtagStartsOver) {
     std::string body = MakeBody(3 * 1024 * 1024, 14);
     ServedFile slow = Versioned(body);
-    slow.delayMsPerChunk = 2;
+    slow.delayMsPerChunk = 20;  // slow enough for the side file to be flushed on the way
     m_server.Serve(kPackage, slow);
     uint64_t kept = KillMidDownload(200000);
     ASSERT_GE(kept, 200000u);
     ASSERT_LT(kept, body.size());
+    m_server.Serve(kPackage, Versioned(body));
     m_server.ClearRequests();
     TaskPtr task = NewTask();
     EXPECT_EQ(0, Download(task.get()));
@@ -433,6 +462,7 @@ TEST_F(ResumableDownload, OffsetAboveFourGigabytesIsWrittenInFull) {
     file.etag = kEtag;
     m_server.Serve(kPackage, file);
     PlantSideFile("", size);
+    RecordSideFile(size, offset);
     {
         // A sparse side file as large as the offset: nothing to write for the first 4 GiB.
         HANDLE local = ::CreateFileA(SidePath(LocalPath(kLocalName)).c_str(), GENERIC_WRITE, 0, nullptr,

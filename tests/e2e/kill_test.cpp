@@ -171,7 +171,7 @@ protected:
         const std::string package = MakeStoredZip(m_files);
         ServedFile packageFile{package};
         packageFile.etag = "\"v2\"";  // so a cut package can be resumed
-        packageFile.delayMsPerChunk = 8;
+        packageFile.delayMsPerChunk = 40;  // the side file is flushed (and so resumable) once a second
         m_server->Serve(Target("pkg.zip"), packageFile);
         const std::string version = PatternBytes(31, 96 * 1024);
         ServedFile versionFile{version};

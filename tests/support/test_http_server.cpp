@@ -393,8 +393,8 @@ TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keep
     } else {
         reply.content = script->second.file;
         const ServedFile& file = *reply.content;
-        sendLength = file.sendContentLength || (headOnly && file.headSendsLength);
-        reply.length = ContentSize(file);
+        sendLength = file.sendContentLength || (headOnly && (file.headSendsLength || file.headLength != 0));
+        reply.length = headOnly && file.headLength != 0 ? file.headLength : ContentSize(file);
         if (file.fixedStatus != 0) {
             status = file.fixedStatus;
         } else {
@@ -412,7 +412,7 @@ TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keep
                     first = first > UINT64_MAX - 100 ? UINT64_MAX : first + 100;
                     last = last > UINT64_MAX - 100 ? UINT64_MAX : last + 100;
                 }
-                if (first >= size) {
+                if (first >= size || (file.range == RangeMode::FromZeroOnly && first > 0)) {
                     status = 416;
                     contentRange = "bytes */" + std::to_string(size);
                     reply.length = 0;
@@ -424,7 +424,7 @@ TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keep
                     reply.length = last - first + 1;
                     const uint64_t total = size + (file.range == RangeMode::WrongTotal ? 1 : 0);
                     contentRange = "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
-                                   std::to_string(total);
+                                   (file.range == RangeMode::UnknownTotal ? "*" : std::to_string(total));
                 }
             }
         }

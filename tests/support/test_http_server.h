@@ -30,6 +30,8 @@ enum class RangeMode {
     Ignore,       // 200 with the whole body
     WrongOffset,  // 206 whose Content-Range and body start 100 bytes after the asked offset
     WrongTotal,   // 206 with the right slice but a Content-Range total one more than the real size
+    UnknownTotal, // 206 with the asked slice, its Content-Range total "*": the size is never told
+    FromZeroOnly, // as Honor for a range from byte 0; a range from anywhere else gets 416
 };
 
 struct ServedFile {
@@ -38,6 +40,7 @@ struct ServedFile {
     bool sendContentLength = true; // false: no Content-Length; the body ends when the connection closes
     bool headSendsLength = false;  // with sendContentLength false: a HEAD still tells the size
     int headStatus = 0;            // non-zero: a HEAD gets this status and tells no size
+    uint64_t headLength = 0;       // non-zero: a HEAD announces this size, whatever the body's
     RangeMode range = RangeMode::Honor;
     int fixedStatus = 0;           // non-zero: every request gets this status with the body as its page
     // For successive responses that carry a body: send only this many body bytes (while the
