@@ -1,5 +1,6 @@
 #include "framework/http_request.h"
 
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
@@ -14,11 +15,15 @@ bool IsRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// A Location may be relative to the URL that answered.
+// A Location may be relative to the URL that answered. Both are combined in their ASCII form,
+// so neither goes through the ANSI code page.
 std::string ResolveLocation(const std::string& base, const std::string& location) {
-    std::vector<char> combined(INTERNET_MAX_URL_LENGTH + 1, '\0');
+    const std::string asciiBase = PercentEncodeHighBytes(base);
+    const std::string asciiLocation = PercentEncodeHighBytes(location);
+    std::vector<char> combined(std::max<size_t>(INTERNET_MAX_URL_LENGTH, asciiBase.size() + asciiLocation.size()) + 1,
+                               '\0');
     DWORD length = static_cast<DWORD>(combined.size());
-    if (!InternetCombineUrlA(base.c_str(), location.c_str(), combined.data(), &length, ICU_NO_ENCODE)) {
+    if (!InternetCombineUrlA(asciiBase.c_str(), asciiLocation.c_str(), combined.data(), &length, ICU_NO_ENCODE)) {
         return std::string();
     }
     return std::string(combined.data(), length);

@@ -1,13 +1,16 @@
 #include "framework/internet_session.h"
 
-#include "framework/http_request.h"
-
-int CInternetSession::QueryStatusCode(const std::string& url) {
+StatusQuery CInternetSession::QueryStatus(const std::string& url) {
+    StatusQuery query;
     ScopedInternetHandle session(InternetOpenA("updater", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!session.IsValid()) return -1;
+    if (!session.IsValid()) {
+        query.error = GetLastError();
+        return query;
+    }
     HttpRequestOptions options;
     options.verb = "HEAD";
     HttpRequest request;
-    if (SendHttpRequest(session.Get(), url, options, nullptr, &request, nullptr) != SendOutcome::Sent) return -1;
-    return request.status;
+    query.outcome = SendHttpRequest(session.Get(), url, options, nullptr, &request, &query.error);
+    query.status = request.status;
+    return query;
 }

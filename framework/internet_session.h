@@ -1,11 +1,22 @@
 #pragma once
 // The framework's internet session, as far as the program uses it: the status of a URL.
+#include <windows.h>
+
 #include <string>
+
+#include "framework/http_request.h"
+
+// What a status query learnt: the final answer's status code, or why there was none.
+struct StatusQuery {
+    SendOutcome outcome = SendOutcome::Failed;
+    DWORD error = 0;  // GetLastError of a failed request
+    int status = 0;   // with SendOutcome::Sent
+};
 
 class CInternetSession {
 public:
-    // The status code of `url` as the server gives it; -1 when the URL can't be opened at all,
-    // the server stays silent past the stall limit, or redirects go round. Asks with HEAD: a
-    // GET would make WinINet drain the whole body when the handle closes, just to learn a status.
-    int QueryStatusCode(const std::string& url);
+    // Asks for `url` the way every fetch does (same redirect and https rules, same stall
+    // limit). Asks with HEAD: a GET would make WinINet drain the whole body when the handle
+    // closes, just to learn a status.
+    StatusQuery QueryStatus(const std::string& url);
 };

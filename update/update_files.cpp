@@ -69,9 +69,22 @@ UpdateList ParseUpdateList(UpdateFile file) {
 }
 
 bool IsUrlReachable(const std::string& url) {
-    CInternetSession session;
-    int status = session.QueryStatusCode(url);
-    return status >= 0 && status != 404;
+    StatusQuery query = CInternetSession().QueryStatus(url);
+    return query.outcome == SendOutcome::Sent && query.status != 404;
+}
+
+bool ConfirmUrlReachable(const std::string& url) {
+    StatusQuery query = CInternetSession().QueryStatus(url);
+    if (query.outcome != SendOutcome::Sent) {
+        // A refused redirect or a dead server is no missing file: say what a fetch would say.
+        ShowSendFailure(query.outcome, query.error, url.c_str());
+        return false;
+    }
+    if (query.status == 404) {
+        ShowEngineNotice(FormatText("更新URL(%s)文件不存在.", url.c_str()));
+        return false;
+    }
+    return true;
 }
 
 bool FetchUpdateFile(UpdateTask* task, const std::string& url, UpdateFile* file) {
@@ -105,10 +118,7 @@ bool ReadUpdateURLFile(UpdateTask* task, UpdateList* list) {
     }
     bool signedOnly = key.state == PublisherKeyState::kLoaded;
     std::string url = FieldText(task->szUrl);
-    if (!IsUrlReachable(url)) {
-        ShowEngineNotice(FormatText("更新URL(%s)文件不存在.", url.c_str()));
-        return false;
-    }
+    if (!ConfirmUrlReachable(url)) return false;
     UpdateFile urlFile;
     if (!FetchUpdateFile(task, url, &urlFile)) return false;
     if (!CheckUpdateFileSignature(task, key, urlFile)) return false;
@@ -123,10 +133,7 @@ bool ReadUpdateURLFile(UpdateTask* task, UpdateList* list) {
     }
     UpdateFile listFile;
     if (!FetchUpdateFile(task, listUrl, &listFile)) return false;
-    if (!IsUrlReachable(listUrl)) {
-        ShowEngineNotice(FormatText("更新URL(%s)文件不存在.", listUrl.c_str()));
-        return false;
-    }
+    if (!ConfirmUrlReachable(listUrl)) return false;
     if (!CheckUpdateFileSignature(task, key, listFile)) return false;
     if (signedOnly && !AcceptFetchedRelease(listFile)) return false;
     *list = ParseUpdateList(std::move(listFile));
@@ -178,9 +185,5 @@ bool CheckUpdateList(UpdateTask& task, const UpdateList& list) {
         if (g_bExit) return false;
     }
     // A list that is only its end marker has nothing to test.
-    if (anyEntry && !IsUrlReachable(lastSource)) {
-        ShowEngineNotice(FormatText("更新URL(%s)文件不存在.", lastSource.c_str()));
-        return false;
-    }
-    return true;
+    return !anyEntry || ConfirmUrlReachable(lastSource);
 }

@@ -49,6 +49,11 @@ UpdateList ParseUpdateList(UpdateFile file);
 // The URL can be opened and does not answer 404.
 bool IsUrlReachable(const std::string& url);
 
+// The same test, telling the user why it failed: a 404 with the notice
+// "更新URL(%s)文件不存在.", anything else (a refused redirect, a bad URL, a refused
+// certificate, no connection) with the message a fetch of the URL would show.
+bool ConfirmUrlReachable(const std::string& url);
+
 // Fetches `url` into memory (refusing one over kUpdateFileMaxBytes) and reads it. Shows the
 // download's messages; false ends the task.
 bool FetchUpdateFile(UpdateTask* task, const std::string& url, UpdateFile* file);

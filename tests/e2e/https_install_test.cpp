@@ -1,7 +1,7 @@
 // The whole road over https with the real updater: on a machine that trusts the publisher's
 // certificate authority a game installs from an https server (URL file, list, package), and
-// an https download that is redirected to plain http is refused. Runs beside the trusted TLS
-// server of tests/support/with_tls_server.sh (CTest entry updater_https_test).
+// an https download or reachability test that is redirected to plain http is refused. Runs
+// beside the trusted TLS server of tests/support/with_tls_server.sh (updater_https_test).
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -125,6 +125,33 @@ TEST_F(UpdaterOverHttps, AnHttpsDownloadRedirectedToHttpIsRefused) {
         ASSERT_TRUE(UpdaterSession::CloseBox(box));
         ASSERT_NO_FATAL_FAILURE(ExpectReport(requests[i]));
         EXPECT_FALSE(UpdaterSession::Exists(m_session.Local(cases[i].game.folder + "\\got")));
+    }
+    EXPECT_TRUE(m_session.Server().Requests().empty()) << "something went over plain http";
+}
+
+// The reachability tests refuse the same redirect: the update URL file's (before it is
+// fetched) and the list's last source's. Each says so, not that the file is missing.
+TEST_F(UpdaterOverHttps, AnUpdateFileTestedAndRedirectedToHttpIsRefused) {
+    ASSERT_NO_FATAL_FAILURE(m_session.Start());
+    const std::string redirected = m_base + "/redirect?to=" + UrlEscaped(m_session.Server().Url("/plain.ini"));
+    E2eGame urlFileGame = MakeGame(304, "UrlFile", L"UrlFile", "urlfile");
+    sUpdateStruct urlFileRequest = Request(urlFileGame);
+    SetFieldText(urlFileRequest.szUrl, redirected);
+    E2eGame lastSourceGame = MakeGame(305, "LastSource", L"LastSource", "lastsource");
+    const std::string listTarget = "/" + lastSourceGame.folder + "/list.ini";
+    Publish(m_session.UrlFileTarget(lastSourceGame),
+            "[config]\r\n" + lastSourceGame.configKey + "=" + m_base + listTarget);
+    Publish(listTarget, "[list0]\r\naction=4\r\nsrcfile=" + redirected + "\r\n[list1]\r\naction=0\r\n");
+
+    const std::wstring expected =
+        L"下载文件出错.\n网址:" + std::wstring(redirected.begin(), redirected.end()) + L".\n重定向到不安全的网址.";
+    for (const sUpdateStruct& request : {urlFileRequest, Request(lastSourceGame)}) {
+        ASSERT_NO_FATAL_FAILURE(m_session.SendRecords({request}));
+        HWND box = m_session.WaitForBox(L"错误", 60000);
+        ASSERT_NE(nullptr, box) << "no refusal for game " << request.nGameID;
+        EXPECT_EQ(expected, UpdaterSession::BoxText(box));
+        ASSERT_TRUE(UpdaterSession::CloseBox(box));
+        ASSERT_NO_FATAL_FAILURE(ExpectReport(request));
     }
     EXPECT_TRUE(m_session.Server().Requests().empty()) << "something went over plain http";
 }

@@ -1,6 +1,7 @@
-// Names in the update files are GBK whatever the system's code page. The same test runs in
-// update_engine_test (code page 1252) and in update_code_page_test, whose CTest entry sets a
-// UTF-8 locale (code page 65001, where the platform's own INI reader turns GBK into U+FFFD).
+// Names in the update files are GBK whatever the system's code page. The same tests run in
+// update_engine_test (code page 1252) and in update_code_page_test, whose CTest entries set a
+// UTF-8 locale (code page 65001, where the platform's own INI reader turns GBK into U+FFFD)
+// and a GBK one (code page 936).
 #include <set>
 
 #include "framework/gbk_text.h"
@@ -61,6 +62,29 @@ TEST_F(ChineseNames, AListWithChineseNamesInstallsTheSameUnderEveryCodePage) {
     EXPECT_EQ("notes", ReadWide(Full("目录\\改名.txt")));
     EXPECT_EQ("notes", ReadWide(Full("说明.txt")));
     EXPECT_EQ("level", ReadWide(Full("关卡\\第一关.txt")));
+}
+
+// A list URL and a srcfile with Chinese in them reach the server as their GBK bytes, each
+// written %XX, under every code page; the %20 that was written encoded stays as it was.
+TEST_F(ChineseNames, ChineseUrlsAreSentAsTheirGbkBytes) {
+    const std::string listTarget = "/%D3%CE%CF%B7/%C1%D0%B1%ED.ini";     // /游戏/列表.ini
+    const std::string fileTarget = "/%D3%CE%CF%B7/a%20%CB%B5%C3%F7.txt";  // /游戏/a%20说明.txt
+    m_server.Serve(fileTarget, ServedFile{"notes"});
+    // The download is also the last entry, so the final reachability test asks for it too.
+    m_server.Serve(listTarget, ServedFile{MakeListText({{"2", m_server.Url("/游戏/a%20说明.txt"), Rel("说明.txt"), ""}}) +
+                                          "[list1]\r\naction=0\r\n"});
+    m_server.Serve(kUrlFile, ServedFile{"[config]\r\nmain=" + m_server.Url("/游戏/列表.ini") + "\r\n"});
+
+    EXPECT_EQ(0, RunWorker(NewTask()));
+
+    ExpectNoBox();
+    EXPECT_EQ("notes", ReadWide(Full("说明.txt")));
+    std::set<std::string> targets;
+    for (const SeenRequest& request : m_server.Requests()) targets.insert(request.method + " " + request.target);
+    const std::string urlFile = kUrlFile;
+    EXPECT_EQ((std::set<std::string>{"HEAD " + urlFile, "GET " + urlFile, "HEAD " + listTarget, "GET " + listTarget,
+                                     "HEAD " + fileTarget, "GET " + fileTarget}),
+              targets);
 }
 
 }  // namespace

@@ -240,12 +240,34 @@ TEST_F(UpdateListCheck, ADownloadWithAnEmptyPathIsRefusedWithBothValues) {
                   "错误", kErrorBox);
 }
 
+// No URL is no missing file: the box says the URL can't be opened.
 TEST_F(UpdateListCheck, ALastEntryWithoutAReachableSourceFailsTheFinalTest) {
     for (const std::string& source : {std::string(), std::string("local\\a.txt")}) {
         Fresh();
         EXPECT_EQ(-1, RunList({{"1", source, Rel("made"), "CRE"}}, false));
-        ExpectOnlyBox("更新URL(" + source + ")文件不存在.", "提示", kNoticeBox);
+        std::vector<ShownBox> boxes = Boxes();
+        ASSERT_EQ(1u, boxes.size()) << source;
+        EXPECT_EQ(0u, boxes[0].text.find("InternetOpenUrl 错误.\n网址:" + source + ".\n")) << boxes[0].text;
+        EXPECT_EQ(kErrorBox, boxes[0].type);
         EXPECT_FALSE(FolderExists(Full("made")));
+    }
+}
+
+// Redirects that go round, for the update URL file (tested before it is fetched) and for the
+// list's last source: the box says so, not that the file is missing.
+TEST_F(UpdateListCheck, AReachabilityTestThatFailsSaysWhy) {
+    ServedFile loop{"moved"};
+    loop.fixedStatus = 302;
+    loop.extraHeaders = "Location: /loop\r\n";
+    const std::string loopUrl = m_server.Url("/loop");
+    for (bool urlFileLoops : {true, false}) {
+        Fresh();
+        m_server.Serve("/loop", loop);
+        ServeList({{"4", loopUrl, "", ""}});
+        if (urlFileLoops) m_server.Serve(kUrlFile, loop);
+        EXPECT_EQ(-1, RunWorker(NewTask()));
+        ExpectOnlyBox("下载文件出错.\n网址:" + (urlFileLoops ? UrlFileUrl() : loopUrl) + ".\n重定向次数过多.", "错误",
+                      kErrorBox);
     }
 }
 
