@@ -9,6 +9,7 @@
 #include "framework/trace.h"
 #include "process/process_values.h"
 #include "tasklist/mavrin_list.h"
+#include "update/shell_file_ops.h"
 #include "update/update_paths.h"
 
 namespace {
@@ -34,6 +35,8 @@ bool SizeOf(const std::wstring& path, uint64_t* size) {
 bool CommandTookEffect(const UpdateListEntry& entry) {
     bool sourceThere = false;
     bool targetThere = false;
+    // A pattern names no one file: no look at it says whether every match has gone.
+    if ((entry.cmd == "REN" || entry.cmd == "MOVE") && HasWildcard(entry.srcfile)) return false;
     if (entry.cmd == "REN" || entry.cmd == "MOVE")
         return Resolves(entry.srcfile, PathRule::AbsoluteAllowed, &sourceThere) &&
                Resolves(entry.destfile, PathRule::AbsoluteAllowed, &targetThere) && !sourceThere && targetThere;

@@ -3,10 +3,11 @@
 #include "lobby/update_task.h"
 #include "update/update_files.h"
 
-// The command of the entry an earlier run was cut short in has visibly taken effect, so
+// The command of an entry an earlier run may have carried out has visibly taken effect, so
 // running it again would fail instead of redoing it: "REN" and "MOVE" whose source is gone
 // and whose target is there; "DEC" whose archive is gone (it is deleted only after a whole
-// unpack). Every other command is safe to run again.
+// unpack). A wildcard source is never taken as gone: the command runs again, and what it
+// left behind (a locked file) is moved then. Every other command is safe to run again.
 bool CommandTookEffect(const UpdateListEntry& entry);
 
 // A download entry with a sha256 whose destination already holds exactly that content: true,

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr DWORD kJournalLimit = 1024;  // three short lines
+constexpr DWORD kJournalLimit = 1024;  // five short lines
 
 std::wstring NewPath(const std::string& path) { return GbkToWide(path + ".new"); }
 
@@ -89,9 +89,13 @@ TaskJournal::TaskJournal(const std::string& listUrl, std::string listKey)
         ParseCount(done, &m_done) && TakeLine(text, "fetched", &position, &fetched) &&
         (fetched == "0" || fetched == "1")) {
         m_bFetched = fetched == "1";
+        // Lines a journal of an earlier version lacks: nothing unpacked, nothing re-entered.
+        std::string unpacked, reentry;
+        if (TakeLine(text, "unpacked", &position, &unpacked)) m_bUnpacked = unpacked == "1";
+        if (TakeLine(text, "reentry", &position, &reentry) && !ParseCount(reentry, &m_reentry)) m_reentry = 0;
         m_bResumed = true;
         TraceLine("tor1: the list ran before up to list[%d]%s; it goes on there", m_done,
-                  m_bFetched ? " (downloaded)" : "");
+                  m_bUnpacked ? " (unpacked)" : m_bFetched ? " (downloaded)" : "");
         return;
     }
     // Another list, or none: this one starts from its top, and a cut from now on is known.
@@ -111,11 +115,28 @@ void TaskJournal::ForgetFetched(int index) {
     Write();
 }
 
+void TaskJournal::MarkUnpacked(int index) {
+    if (m_key.empty() || index != m_done) return;
+    m_bUnpacked = true;
+    Write();
+}
+
+void TaskJournal::SendBackTo(int fetcher, int index) {
+    if (m_key.empty() || index != m_done || fetcher > index) return;
+    m_done = fetcher;
+    m_reentry = index;
+    m_bFetched = false;
+    m_bUnpacked = false;
+    Write();
+}
+
 void TaskJournal::MarkDone(int index) {
     if (m_key.empty() || index < m_done) return;
     m_done = index + 1;
     m_bFetched = false;
+    m_bUnpacked = false;
     m_bResumed = false;
+    if (m_done >= m_reentry) m_reentry = 0;
     Write();
 }
 
@@ -128,7 +149,8 @@ void TaskJournal::Finish() {
 
 void TaskJournal::Write() {
     std::string text = "list=" + m_key + "\r\ndone=" + std::to_string(m_done) + "\r\nfetched=" +
-                       (m_bFetched ? "1" : "0") + "\r\n";
+                       (m_bFetched ? "1" : "0") + "\r\nunpacked=" + (m_bUnpacked ? "1" : "0") +
+                       "\r\nreentry=" + std::to_string(m_reentry) + "\r\n";
     // Without a journal a cut costs a rerun from the top, nothing worse.
     if (!ReplaceJournal(m_path, text)) TraceLine("tor1: the journal can't be written, error %lu", ::GetLastError());
 }

@@ -69,7 +69,7 @@ void WaitForUnpack(HANDLE unpacker, HMODULE library, const UpdateTask& task, con
 }
 }  // namespace
 
-bool UnpackArchive(const TaskPtr& task, const ListPath& archive) {
+UnpackResult UnpackArchive(const TaskPtr& task, const ListPath& archive, const std::function<void()>& unpacked) {
     g_ofsOutput << "下载完毕开始解压" << std::endl;
     // Loaded by name for every archive and never unloaded: the library may keep state.
     HMODULE library = ::LoadLibraryA("Unzip.dll");
@@ -79,7 +79,7 @@ bool UnpackArchive(const TaskPtr& task, const ListPath& archive) {
     rate.pfnUnzip = library ? ::GetProcAddress(library, "UnzipComplete") : nullptr;
     if (rate.pfnUnzip == nullptr) {
         ShowEngineErrorTitle("动态库加载,返回文件解压进度函数失败!");
-        return false;
+        return UnpackResult::NotRun;
     }
     ScopedKernelHandle poller(::CreateThread(nullptr, 0, UnzipRateThread, &rate, 0, nullptr));
 
@@ -90,27 +90,28 @@ bool UnpackArchive(const TaskPtr& task, const ListPath& archive) {
     if (unzip.pfnUnzip == nullptr) {
         ShowEngineErrorTitle("动态库加载失败");
         EndPolling(rate, poller, false);
-        return false;
+        return UnpackResult::NotRun;
     }
     ScopedKernelHandle unpacker(::CreateThread(nullptr, 0, UnzipThread, &unzip, 0, nullptr));
     if (!unpacker.IsValid()) {
         EndPolling(rate, poller, false);
         ShowEngineError(FormatText("解压文件%s失败. 无法启动解压线程.", archive.written.c_str()));
-        return false;
+        return UnpackResult::NotRun;
     }
     WaitForUnpack(unpacker.Get(), library, *task, archive.full.c_str());
-    bool unpacked = unzip.nResult == 0;
-    EndPolling(rate, poller, unpacked);
+    EndPolling(rate, poller, unzip.nResult == 0);
     // Stopped on request: no message, the archive stays for the next run.
-    if (unzip.nResult == UNZIP_E_CANCELLED) return false;
-    if (!unpacked) {
-        // The archive stays, so the next attempt can use it again.
+    if (unzip.nResult == UNZIP_E_CANCELLED) return UnpackResult::NotRun;
+    if (unzip.nResult != 0) {
+        // The archive stays; whether it is fetched again is the list's runner's call.
         ShowEngineError(FormatText("解压文件%s失败. 错误号:%d.", archive.written.c_str(), unzip.nResult));
-        return false;
+        return UnpackResult::Failed;
     }
+    // Said before the archive goes, so a cut from here on never needs the archive again.
+    if (unpacked) unpacked();
     // The task is finished only when its whole list has run: its supervisor says so.
     g_ofsOutput << "解压完毕，开始删除文件" << std::endl;
     ::DeleteFileW(GbkToWide(archive.full).c_str());
     g_ofsOutput << "删除完毕" << std::endl;
-    return true;
+    return UnpackResult::Unpacked;
 }

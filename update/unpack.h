@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "lobby/update_task.h"
@@ -20,7 +21,15 @@ struct ZipRate {
 DWORD WINAPI UnzipThread(LPVOID param);
 DWORD WINAPI UnzipRateThread(LPVOID param);
 
+enum class UnpackResult {
+    Unpacked,  // and the archive deleted
+    Failed,    // the library reported a failure: the archive itself may be bad
+    NotRun,    // stopped on request, or no library to run
+};
+
 // The "DEC" command: unpacks `archive` next to itself (the library gets its resolved full
-// path), then deletes it. On any failure the archive stays, the task is not finished, and an
-// error is shown; a stop or a close during the unpack stops it without a message (false).
-bool UnpackArchive(const TaskPtr& task, const ListPath& archive);
+// path), calls `unpacked` (if any), then deletes the archive. On any failure the archive
+// stays, the task is not finished, and an error is shown; a stop or a close during the unpack
+// stops it without a message.
+UnpackResult UnpackArchive(const TaskPtr& task, const ListPath& archive,
+                           const std::function<void()>& unpacked = nullptr);

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <functional>
 
 #include "download/download_messages.h"
 #include "download/internet_download.h"
@@ -22,12 +23,19 @@
 
 namespace {
 
-enum class Step { Continue, End };
+enum class Step {
+    Continue,
+    End,
+    BadArchive,  // "DEC" failed in the library: the archive may be what is broken
+};
 
-void LaunchLobbyClient() {
-    std::wstring client = GbkToWide(GetModuleDir() + "\\Mavrin.exe");
-    ::ShellExecuteW(nullptr, L"open", client.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+// Started programs work in the program's folder, whatever folder the updater was started in.
+HINSTANCE StartProgram(const std::string& fullPath, int show) {
+    return ::ShellExecuteW(nullptr, L"open", GbkToWide(fullPath).c_str(), nullptr, GbkToWide(GetModuleDir()).c_str(),
+                           show);
 }
+
+void LaunchLobbyClient() { StartProgram(GetModuleDir() + "\\Mavrin.exe", SW_SHOWNORMAL); }
 
 // True when the destination now holds the downloaded file. The destination belongs to the
 // program's folder; the download writes exactly the path that was checked.
@@ -64,7 +72,10 @@ bool ResolveBoth(const UpdateListEntry& entry, ListPath* source, ListPath* targe
            ResolveListPath(entry.destfile, PathRule::AbsoluteAllowed, target);
 }
 
-Step RunCommand(const TaskPtr& task, const UpdateListEntry& entry) {
+// `mayHaveRun`: an earlier run may have carried the command out already. `unpacked` is told
+// when a "DEC" has unpacked, before its archive goes.
+Step RunCommand(const TaskPtr& task, const UpdateListEntry& entry, bool mayHaveRun,
+                const std::function<void()>& unpacked) {
     const std::string& cmd = entry.cmd;
     // Every path is resolved against the program's folder before anything is done, never
     // through the current directory; a relative one that climbs out of the folder ends the task.
@@ -77,7 +88,7 @@ Step RunCommand(const TaskPtr& task, const UpdateListEntry& entry) {
     if (cmd == "MOVE") {
         if (!RequireSource(entry, "执行更新列表文件错误,动作为移动文件但源文件路径为空.")) return Step::End;
         if (!ResolveBoth(entry, &src, &dest)) return Step::End;
-        return ShellMoveFile(src, dest) ? Step::Continue : Step::End;
+        return ShellMoveFile(src, dest, mayHaveRun) ? Step::Continue : Step::End;
     }
     if (cmd == "COPY") {
         if (!RequireSource(entry, "执行更新列表文件错误,动作为复制文件但源文件路径为空.")) return Step::End;
@@ -87,10 +98,7 @@ Step RunCommand(const TaskPtr& task, const UpdateListEntry& entry) {
     if (cmd == "REN") {
         if (!RequireSource(entry, "执行更新列表文件错误,动作为重命名但源文件路径为空.")) return Step::End;
         if (!ResolveBoth(entry, &src, &dest)) return Step::End;
-        if (::_wrename(GbkToWide(src.full).c_str(), GbkToWide(dest.full).c_str()) == 0) return Step::Continue;
-        ShowEngineError(FormatText("rename执行失败,源文件:%s,目标文件:%s.错误号:%d", src.written.c_str(),
-                                   dest.written.c_str(), static_cast<int>(::GetLastError())));
-        return Step::End;
+        return RenameListFile(src, dest) ? Step::Continue : Step::End;
     }
     if (cmd == "CRE") {
         if (!ResolveListPath(entry.destfile, PathRule::AbsoluteAllowed, &dest)) return Step::End;
@@ -108,8 +116,7 @@ Step RunCommand(const TaskPtr& task, const UpdateListEntry& entry) {
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         }
         int show = lower.find(".exe") != std::string::npos ? SW_SHOW : SW_HIDE;
-        HINSTANCE started = ::ShellExecuteW(nullptr, L"open", GbkToWide(dest.full).c_str(), nullptr, nullptr, show);
-        return started == nullptr ? Step::End : Step::Continue;
+        return StartProgram(dest.full, show) == nullptr ? Step::End : Step::Continue;
     }
     // Both act on what belongs to the program's folder: nothing else is taken.
     if (cmd == "REDC") {
@@ -119,10 +126,58 @@ Step RunCommand(const TaskPtr& task, const UpdateListEntry& entry) {
     }
     if (cmd == "DEC") {
         if (!ResolveListPath(entry.destfile, PathRule::InsideOnly, &dest)) return Step::End;
-        return UnpackArchive(task, dest) ? Step::Continue : Step::End;
+        switch (UnpackArchive(task, dest, unpacked)) {
+            case UnpackResult::Unpacked: return Step::Continue;
+            case UnpackResult::Failed: return Step::BadArchive;
+            case UnpackResult::NotRun: return Step::End;
+        }
+        return Step::End;
     }
     ShowEngineError(FormatText("未知的更新命令. %s", cmd.c_str()));
     return Step::End;
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+    const std::wstring wideA = GbkToWide(a);
+    const std::wstring wideB = GbkToWide(b);
+    return ::CompareStringOrdinal(wideA.c_str(), static_cast<int>(wideA.size()), wideB.c_str(),
+                                  static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
+}
+
+// The last download entry before `index` that writes `archive`; -1 when none does.
+int FetcherOf(const UpdateList& list, int index, const std::string& archive) {
+    for (int k = index - 1; k >= 0; --k) {
+        ListPath dest;
+        if ((list.ActionAt(k) & kActionDownload) &&
+            TryResolveListPath(list.entries[k].destfile, PathRule::InsideOnly, &dest) && SamePath(dest.full, archive)) {
+            return k;
+        }
+    }
+    return -1;
+}
+
+// The library failed on the archive of the "DEC" at `index`: unpacking the same bytes again
+// would fail again, so the next run fetches them afresh. An archive the entry downloaded
+// itself is fetched again by that entry; one an earlier entry downloaded goes, and the next
+// run starts again at that entry. The entries in between run again then; the journal knows
+// they may have run. An archive no entry downloaded came with the folder and stays.
+void FetchArchiveAgain(const UpdateList& list, int index, TaskJournal& journal) {
+    if (list.ActionAt(index) & kActionDownload) {
+        journal.ForgetFetched(index);
+        return;
+    }
+    ListPath archive;
+    if (!TryResolveListPath(list.entries[index].destfile, PathRule::InsideOnly, &archive)) return;
+    const int fetcher = FetcherOf(list, index, archive.full);
+    if (fetcher < 0) return;
+    ::DeleteFileW(GbkToWide(archive.full).c_str());
+    journal.SendBackTo(fetcher, index);
+}
+
+// The archive of a "DEC" a cut run had unpacked; the cut may have come before it went.
+void RemoveUnpackedArchive(const UpdateListEntry& entry) {
+    ListPath archive;
+    if (TryResolveListPath(entry.destfile, PathRule::InsideOnly, &archive)) ::DeleteFileW(GbkToWide(archive.full).c_str());
 }
 
 }  // namespace
@@ -156,6 +211,14 @@ int ExecuteUpdateList(const TaskPtr& task, const UpdateList& list) {
             return -1;
         }
         if (journal.IsDone(index)) continue;
+        // Unpacked before the cut: the archive is not fetched again, whatever its checksum says.
+        if (journal.IsUnpacked(index)) {
+            RemoveUnpackedArchive(entry);
+            journal.MarkDone(index);
+            if (g_bExit) return -1;
+            continue;
+        }
+        const bool mayHaveRun = journal.MayHaveRun(index);
         // A fetched file with a checksum is checked again rather than trusted from the journal.
         if ((action & kActionDownload) && !(journal.IsFetched(index) && entry.sha256.empty())) {
             // The download showed its own message; the installed file is as it was.
@@ -163,12 +226,18 @@ int ExecuteUpdateList(const TaskPtr& task, const UpdateList& list) {
             if (g_bExit || task->bStop || !downloaded) return -1;
             if (action & kActionCommand) journal.MarkFetched(index);
         }
-        // A command that a cut-short run already carried out would fail if run again.
-        bool tookEffect = journal.WasInterruptedIn(index) && CommandTookEffect(entry);
-        if ((action & kActionCommand) && !tookEffect && RunCommand(task, entry) == Step::End) {
-            // A command that failed by itself may have failed on the download (a broken archive).
-            if (!g_bExit && !task->bStop) journal.ForgetFetched(index);
-            return -1;
+        // A command that an earlier run already carried out would fail if run again.
+        bool tookEffect = mayHaveRun && CommandTookEffect(entry);
+        if ((action & kActionCommand) && !tookEffect) {
+            Step step = RunCommand(task, entry, mayHaveRun, [&journal, index] { journal.MarkUnpacked(index); });
+            if (step != Step::Continue) {
+                // A command that failed by itself may have failed on the download (a broken archive).
+                if (!g_bExit && !task->bStop) {
+                    if (step == Step::BadArchive) FetchArchiveAgain(list, index, journal);
+                    else journal.ForgetFetched(index);
+                }
+                return -1;
+            }
         }
         journal.MarkDone(index);
         if (g_bExit) return -1;

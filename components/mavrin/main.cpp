@@ -1,5 +1,6 @@
-// Mavrin.exe: stands in for the lobby client. It only records that it was started, in
-// Mavrin.log beside itself, so tests can see that the updater launched it.
+// Mavrin.exe: stands in for the lobby client. It only records that it was started (and in
+// which current directory), in Mavrin.log beside itself, so tests can see that the updater
+// launched it.
 #include <windows.h>
 
 #include <cstdio>
@@ -56,8 +57,11 @@ bool AppendLogLine() {
     char stamp[64];
     snprintf(stamp, sizeof stamp, "%04u-%02u-%02uT%02u:%02u:%02u.%03u", st.wYear, st.wMonth, st.wDay, st.wHour,
              st.wMinute, st.wSecond, st.wMilliseconds);
+    // The folder it was started in, so tests can see where its starter put it.
+    std::wstring folder(GetCurrentDirectoryW(0, nullptr), L'\0');
+    folder.resize(GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), &folder[0]));
     std::string line = std::string("Mavrin.exe started ") + stamp + " pid " +
-                       std::to_string(GetCurrentProcessId()) +
+                       std::to_string(GetCurrentProcessId()) + " cwd: " + ToGbk(folder) +
                        " args: " + ToGbk(SkipProgramName(GetCommandLineW())) + "\r\n";
 
     // Append-only access makes each single write land whole at the end, even when several

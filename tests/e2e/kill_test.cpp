@@ -4,10 +4,14 @@
 // what each rerun fetched.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <bcrypt.h>
+
 #include <cstdio>
 #include <functional>
 #include <map>
 
+#include "framework/crypto_handles.h"
 #include "framework/gbk_text.h"
 #include "framework/sha256.h"
 #include "tests/e2e/updater_session.h"
@@ -18,7 +22,8 @@ using Tree = std::map<std::string, std::string>;  // relative path -> content ("
 
 const char kFolderMark[] = "<folder>";
 // The program's own files stay; everything else is what the task made.
-const char* const kKeptFiles[] = {"updater.exe", "CfgEngine.dll", "Unzip.dll", "Mavrin.exe", "kvgame.kcf"};
+const char* const kKeptFiles[] = {"updater.exe", "CfgEngine.dll", "Unzip.dll", "Mavrin.exe", "kvgame.kcf",
+                                  "update-key.pub", "update-serials.txt"};
 
 bool IsKept(const std::string& name) {
     for (const char* kept : kKeptFiles) {
@@ -91,6 +96,43 @@ std::string Sha256Hex(const std::string& bytes) {
     return hex;
 }
 
+// The build's throw-away publisher keys lie beside the test program.
+std::string TestKey(const std::string& name) {
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path);
+    return folder.substr(0, folder.find_last_of('\\')) + "\\test-keys\\" + name;
+}
+
+// One coordinate as a DER INTEGER: leading zeros dropped, a zero added before a high bit.
+std::string DerInteger(const std::string& coordinate) {
+    size_t first = coordinate.find_first_not_of('\0');
+    std::string value = first == std::string::npos ? std::string(1, '\0') : coordinate.substr(first);
+    if (static_cast<unsigned char>(value[0]) & 0x80) value.insert(0, 1, '\0');
+    return std::string{0x02, static_cast<char>(value.size())} + value;
+}
+
+// What the publisher's tool writes as FILE.sig for `bytes`, made with the build's throw-away key.
+std::string PublisherSignature(const std::string& bytes) {
+    std::string blob = UpdaterSession::ReadWholeFile(TestKey("publisher-test.blob"));
+    BCRYPT_ALG_HANDLE opened = nullptr;
+    EXPECT_EQ(0, ::BCryptOpenAlgorithmProvider(&opened, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0));
+    ScopedCryptoAlgorithm ecdsa(opened);
+    BCRYPT_KEY_HANDLE imported = nullptr;
+    EXPECT_EQ(0, ::BCryptImportKeyPair(ecdsa.Get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, &imported,
+                                       reinterpret_cast<PUCHAR>(&blob[0]), static_cast<ULONG>(blob.size()), 0));
+    ScopedCryptoKey key(imported);
+    const std::string hex = Sha256Hex(bytes);
+    std::string hash(32, '\0');
+    for (size_t i = 0; i < 32; ++i) hash[i] = static_cast<char>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    std::string raw(64, '\0');
+    ULONG size = 0;
+    EXPECT_EQ(0, ::BCryptSignHash(key.Get(), nullptr, reinterpret_cast<PUCHAR>(&hash[0]), 32,
+                                  reinterpret_cast<PUCHAR>(&raw[0]), 64, &size, 0));
+    std::string body = DerInteger(raw.substr(0, 32)) + DerInteger(raw.substr(32));
+    return std::string{0x30, static_cast<char>(body.size())} + body;
+}
+
 // A journal of an unfinished list lies in the program's folder.
 bool HasJournal(const std::string& folder) {
     WIN32_FIND_DATAA found;
@@ -126,10 +168,20 @@ std::string Utf8(const std::string& gbk) {
 // What the rerun may fetch of the package.
 enum class Package { Any, Resumed, InPlace };
 
+// The lists the tests run.
+enum class ListKind {
+    UnpackedInItsEntry,  // the package is downloaded and unpacked by one entry
+    KeptPacked,          // the package is only downloaded, with its checksum
+    // Signed by the publisher, sha256= on every download: after the package, a second archive
+    // fetched by one entry and unpacked by the next, and a wildcard MOVE of what it holds.
+    Signed,
+};
+
 // What the server sent for the two packages between two moments.
 struct Fetched {
     uint64_t notesBytes = 0;
     uint64_t packageBytes = 0;
+    uint64_t extraBytes = 0;  // the signed list's second archive
     int notesGets = 0;
     int packageGets = 0;
     int packageHeads = 0;
@@ -160,7 +212,9 @@ protected:
 
     // A plain download (sha256), a resumable package with a sub-folder that is unpacked,
     // a REN of the plain download, a COPY out of the package and a DEL of an old file.
-    void ServeList(bool withDecAndRen) {
+    void ServeList(ListKind kind) {
+        const bool unpacked = kind != ListKind::KeptPacked;
+        const bool isSigned = kind == ListKind::Signed;
         const std::string notes = PatternBytes(7, 256 * 1024);
         ServedFile notesFile{notes};
         notesFile.delayMsPerChunk = 40;  // slow enough to be cut in the middle
@@ -173,35 +227,66 @@ protected:
         packageFile.etag = "\"v2\"";  // so a cut package can be resumed
         packageFile.delayMsPerChunk = 40;  // the side file is flushed (and so resumable) once a second
         m_server->Serve(Target("pkg.zip"), packageFile);
+        // Many small files, so that a kill can land inside the wildcard MOVE of them.
+        std::vector<ZipEntry> extraFiles;
+        for (int i = 0; i < 150; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "new/f%03d.dll", i);
+            extraFiles.push_back({name, PatternBytes(100 + i, 2048)});
+        }
+        const std::string extra = MakeStoredZip(extraFiles);
+        m_server->Serve(Target("extra.zip"), ServedFile{extra});
         const std::string version = PatternBytes(31, 96 * 1024);
         ServedFile versionFile{version};
         versionFile.delayMsPerChunk = 60;
         m_server->Serve(Target("version.txt"), versionFile);
-        m_server->Serve(m_session.UrlFileTarget(m_game),
-                        ServedFile{"[config]\r\n" + m_game.configKey + "=" + m_server->Url(Target("list.ini")) + "\r\n"});
         const std::string dir = m_game.folder + "\\";
-        std::string list = "[list0]\r\naction=2\r\nsrcfile=" + m_server->Url(Target("notes.txt")) + "\r\ndestfile=" + dir +
-                           "notes.new\r\nsha256=" + Sha256Hex(notes) + "\r\n";
-        if (withDecAndRen) {
-            list += "[list1]\r\naction=3\r\nsrcfile=" + m_server->Url(Target("pkg.zip")) + "\r\ndestfile=" + dir +
-                    "pkg.zip\r\ncmd=DEC\r\n";
-            list += "[list2]\r\naction=1\r\nsrcfile=" + dir + "notes.new\r\ndestfile=" + dir + "notes.txt\r\ncmd=REN\r\n";
-            list += "[list3]\r\naction=1\r\nsrcfile=" + dir + "data\\readme.txt\r\ndestfile=" + dir +
-                    "readme.txt\r\ncmd=COPY\r\n";
+        int index = 0;
+        auto section = [&index] { return "[list" + std::to_string(index++) + "]\r\n"; };
+        auto download = [&](const std::string& action, const std::string& target, const std::string& bytes,
+                            const std::string& dest, bool withSha256, const std::string& cmd) {
+            return section() + "action=" + action + "\r\nsrcfile=" + m_server->Url(Target(target)) + "\r\ndestfile=" +
+                   dir + dest + "\r\n" + (cmd.empty() ? "" : "cmd=" + cmd + "\r\n") +
+                   (withSha256 ? "sha256=" + Sha256Hex(bytes) + "\r\n" : "");
+        };
+        auto command = [&](const std::string& cmd, const std::string& src, const std::string& dest) {
+            return section() + "action=1\r\n" + (src.empty() ? "" : "srcfile=" + dir + src + "\r\n") + "destfile=" + dir +
+                   dest + "\r\ncmd=" + cmd + "\r\n";
+        };
+        std::string list = download("2", "notes.txt", notes, "notes.new", true, "");
+        if (unpacked) {
+            list += download("3", "pkg.zip", package, "pkg.zip", isSigned, "DEC");
+            if (isSigned) {
+                list += download("2", "extra.zip", extra, "extra.zip", true, "");
+                list += command("DEC", "", "extra.zip");
+                list += command("MOVE", "new\\*.dll", "bin");
+            }
+            list += command("REN", "notes.new", "notes.txt");
+            list += command("COPY", "data\\readme.txt", "readme.txt");
         } else {
             // Kept packed, with its checksum: a second run can see it is in place.
-            list += "[list1]\r\naction=2\r\nsrcfile=" + m_server->Url(Target("pkg.zip")) + "\r\ndestfile=" + dir +
-                    "pkg.zip\r\nsha256=" + Sha256Hex(package) + "\r\n";
-            list += "[list2]\r\naction=1\r\nsrcfile=" + dir + "notes.new\r\ndestfile=" + dir + "notes.txt\r\ncmd=COPY\r\n";
-            list += "[list3]\r\naction=1\r\nsrcfile=" + dir + "notes.new\r\ndestfile=" + dir + "notes2.txt\r\ncmd=COPY\r\n";
+            list += download("2", "pkg.zip", package, "pkg.zip", true, "");
+            list += command("COPY", "notes.new", "notes.txt");
+            list += command("COPY", "notes.new", "notes2.txt");
         }
-        list += "[list4]\r\naction=1\r\ndestfile=" + dir + "old.txt\r\ncmd=DEL\r\n";
+        list += command("DEL", "", "old.txt");
         // The last entry takes a while, so a kill can land in it before the list ends.
-        list += "[list5]\r\naction=2\r\nsrcfile=" + m_server->Url(Target("version.txt")) + "\r\ndestfile=" + dir +
-                "version.txt\r\nsha256=" + Sha256Hex(version) + "\r\n";
-        list += "[list6]\r\naction=0\r\n";
-        m_server->Serve(Target("list.ini"), ServedFile{list});
+        list += download("2", "version.txt", version, "version.txt", true, "");
+        list += section() + "action=0\r\n";
+        const std::string urlFile =
+            "[config]\r\n" + m_game.configKey + "=" + m_server->Url(Target("list.ini")) + "\r\n";
+        ServeUpdateFile(m_session.UrlFileTarget(m_game), urlFile, isSigned);
+        ServeUpdateFile(Target("list.ini"), list, isSigned);
         m_packageSize = package.size();
+    }
+
+    // A signed file carries the publisher's "[release]" section for its URL and its signature.
+    void ServeUpdateFile(const std::string& target, std::string bytes, bool isSigned) {
+        if (isSigned) {
+            bytes += "[release]\r\nurl=" + m_server->Url(target) + "\r\nserial=7\r\nexpires=2099-12-31T23:59:59Z\r\n";
+            m_server->Serve(target + ".sig", ServedFile{PublisherSignature(bytes)});
+        }
+        m_server->Serve(target, ServedFile{bytes});
     }
 
     // The folder as it was before the update: the program and the old version's files.
@@ -236,6 +321,7 @@ protected:
         Fetched now;
         now.notesBytes = m_server->BodyBytesSent(Target("notes.txt"));
         now.packageBytes = m_server->BodyBytesSent(Target("pkg.zip"));
+        now.extraBytes = m_server->BodyBytesSent(Target("extra.zip"));
         for (const SeenRequest& seen : m_server->Requests()) {
             ++now.requests;
             now.notesGets += seen.method == "GET" && seen.target == Target("notes.txt");
@@ -249,6 +335,7 @@ protected:
         Fetched got;
         got.notesBytes = after.notesBytes - before.notesBytes;
         got.packageBytes = after.packageBytes - before.packageBytes;
+        got.extraBytes = after.extraBytes - before.extraBytes;
         got.notesGets = after.notesGets - before.notesGets;
         got.packageGets = after.packageGets - before.packageGets;
         got.packageHeads = after.packageHeads - before.packageHeads;
@@ -278,6 +365,9 @@ protected:
         return start == std::string::npos ? text : text.substr(start + 1);
     }
 
+    void KillAtEveryPoint(ListKind kind);
+    bool MoveUnderWay() const;
+
     uint64_t m_notesMark = 0;
     uint64_t m_packageMark = 0;
     int m_headsMark = 0;
@@ -290,9 +380,23 @@ protected:
     uint64_t m_packageSize = 0;
 };
 
-TEST_F(UpdaterKilled, EveryRerunAfterAKillEndsWithTheCleanInstallAndFetchesOnlyWhatIsMissing) {
-    ServeList(true);
+// Some of the second archive's files have been moved to bin.
+bool UpdaterKilled::MoveUnderWay() const {
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA(m_session.Local(m_game.folder + "\\bin\\f*.dll").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+    return search != INVALID_HANDLE_VALUE;
+}
+
+void UpdaterKilled::KillAtEveryPoint(ListKind kind) {
+    const bool isSigned = kind == ListKind::Signed;
+    ServeList(kind);
     ASSERT_NO_FATAL_FAILURE(m_session.Start());
+    if (isSigned) {
+        // The publisher's key, read at start-up: from now on only signed files are taken.
+        ASSERT_TRUE(::CopyFileA(TestKey("publisher-test.pub").c_str(), m_session.Local("update-key.pub").c_str(), FALSE));
+        ASSERT_NO_FATAL_FAILURE(m_session.Relaunch());
+    }
     OldInstall();
     std::string boxes;
     ASSERT_NO_FATAL_FAILURE(RunToEnd(&boxes));
@@ -303,6 +407,9 @@ TEST_F(UpdaterKilled, EveryRerunAfterAKillEndsWithTheCleanInstallAndFetchesOnlyW
     ASSERT_EQ(0u, clean.count("kill\\old.txt"));
     ASSERT_EQ(0u, clean.count("kill\\notes.new"));
     ASSERT_EQ(1u, clean.count("kill\\notes.txt"));
+    if (isSigned) {
+        ASSERT_EQ(1u, clean.count("kill\\bin\\f149.dll"));
+    }
 
     const std::string dir = m_game.folder + "\\";
     struct KillPoint {
@@ -310,6 +417,8 @@ TEST_F(UpdaterKilled, EveryRerunAfterAKillEndsWithTheCleanInstallAndFetchesOnlyW
         std::function<bool()> reached;
         bool notesInPlace;  // the rerun must not fetch the plain download
         Package package;
+        bool signedOnly = false;
+        bool extraInPlace = false;  // the rerun must not fetch the second archive (signed list)
     } points[] = {
         {"update list fetched",
          [&] {
@@ -329,13 +438,18 @@ TEST_F(UpdaterKilled, EveryRerunAfterAKillEndsWithTheCleanInstallAndFetchesOnlyW
         {"package whole, unpack begins", [&] { return OutputHas("下载完毕开始解压"); }, true, Package::InPlace},
         {"unpack under way", [&] { return UnpackUnderWay(); }, true, Package::InPlace},
         {"package unpacked and deleted", [&] { return OutputHas("删除完毕"); }, true, Package::InPlace},
-        {"REN about to run", [&] { return OutputHas("-----REN"); }, true, Package::InPlace},
-        {"COPY done", [&] { return There("readme.txt"); }, true, Package::InPlace},
-        {"DEL about to run", [&] { return OutputHas("-----DEL"); }, true, Package::InPlace},
-        {"last entry under way", [&] { return OutputHas("version.txt-----2-----"); }, true, Package::InPlace},
+        {"wildcard MOVE under way", [&] { return MoveUnderWay(); }, true, Package::InPlace, true, true},
+        {"REN about to run", [&] { return OutputHas("-----REN"); }, true, Package::InPlace, false, isSigned},
+        {"COPY done", [&] { return There("readme.txt"); }, true, Package::InPlace, false, isSigned},
+        {"DEL about to run", [&] { return OutputHas("-----DEL"); }, true, Package::InPlace, false, isSigned},
+        {"last entry under way", [&] { return OutputHas("version.txt-----2-----"); }, true, Package::InPlace, false,
+         isSigned},
     };
     int landed = 0;
+    int tried = 0;
     for (const KillPoint& point : points) {
+        if (point.signedOnly && !isSigned) continue;
+        ++tried;
         SCOPED_TRACE(point.name);
         OldInstall();
         ASSERT_NO_FATAL_FAILURE(m_session.Relaunch());
@@ -365,12 +479,12 @@ TEST_F(UpdaterKilled, EveryRerunAfterAKillEndsWithTheCleanInstallAndFetchesOnlyW
         const int temporaryLeft = FilesIn(m_temp);
         std::printf("kill point %-30s killed after \"%s\" (journal %s), cut run fetched %llu+%llu bytes\n"
                     "    rerun fetched: notes %llu bytes in %d GET, package %llu of %llu bytes in %d GET (%d HEAD), "
-                    "%d requests in all; leftovers:%s%s; temporary update files left: %d\n",
+                    "second archive %llu bytes, %d requests in all; leftovers:%s%s; temporary update files left: %d\n",
                     point.name, lastLine.c_str(), journal ? "kept" : "none",
                     static_cast<unsigned long long>(cut.notesBytes), static_cast<unsigned long long>(cut.packageBytes),
                     static_cast<unsigned long long>(rerun.notesBytes), rerun.notesGets,
                     static_cast<unsigned long long>(rerun.packageBytes), static_cast<unsigned long long>(m_packageSize),
-                    rerun.packageGets, rerun.packageHeads, rerun.requests, differences.empty() ? " none" : differences.c_str(),
+                    rerun.packageGets, rerun.packageHeads, static_cast<unsigned long long>(rerun.extraBytes), rerun.requests, differences.empty() ? " none" : differences.c_str(),
                     rerunBoxes.empty() ? "" : ("; boxes: " + rerunBoxes).c_str(), temporaryLeft);
         EXPECT_EQ("", rerunBoxes);
         EXPECT_EQ("", differences);
@@ -384,14 +498,27 @@ TEST_F(UpdaterKilled, EveryRerunAfterAKillEndsWithTheCleanInstallAndFetchesOnlyW
         } else if (point.package == Package::Resumed) {
             EXPECT_LT(rerun.packageBytes, m_packageSize);
         }
+        if (point.extraInPlace) {
+            EXPECT_EQ(0u, rerun.extraBytes);
+        }
     }
-    EXPECT_GE(landed, 10);
+    EXPECT_GE(landed, tried - 2);
+}
+
+TEST_F(UpdaterKilled, EveryRerunAfterAKillEndsWithTheCleanInstallAndFetchesOnlyWhatIsMissing) {
+    KillAtEveryPoint(ListKind::UnpackedInItsEntry);
+}
+
+// The same for a signed list, whose downloads all carry their sha256, with a second archive
+// unpacked by the entry after the one that fetched it and a wildcard MOVE of its files.
+TEST_F(UpdaterKilled, EveryRerunOfASignedListAfterAKillEndsWithTheCleanInstallAndFetchesNoUnpackedByte) {
+    KillAtEveryPoint(ListKind::Signed);
 }
 
 // A list that ran to its end, asked for again: what it installed is in place, so no package
 // byte is fetched and the folder stays as it was.
 TEST_F(UpdaterKilled, TheSecondRunOfAFinishedListFetchesNoPackageBytes) {
-    ServeList(false);
+    ServeList(ListKind::KeptPacked);
     ASSERT_NO_FATAL_FAILURE(m_session.Start());
     OldInstall();
     std::string boxes;

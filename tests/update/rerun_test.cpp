@@ -142,6 +142,59 @@ TEST_F(Rerun, ADownloadWhoseDestinationHoldsItsSha256IsNotFetched) {
     }
 }
 
+// A wildcard move that failed on a locked file is not taken as done: once the lock is gone,
+// the rerun moves what was left, and what the first run moved is no error then.
+TEST_F(Rerun, AWildcardMoveThatFailedOnALockedFileMovesItOnTheRerun) {
+    ::CreateDirectoryA(Full("new").c_str(), nullptr);
+    ::CreateDirectoryA(Full("bin").c_str(), nullptr);
+    WriteWholeFile(Full("new\\a.dll"), "new a");
+    WriteWholeFile(Full("new\\b.dll"), "new b");
+    WriteWholeFile(Full("bin\\b.dll"), "old b");
+    const std::string list = ListText({{"1", Rel("new\\*.dll"), Rel("bin"), "MOVE"}});
+    HANDLE locked = ::CreateFileA(Full("new\\b.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, locked);
+    const int cut = RunServed(list);
+    ::CloseHandle(locked);
+    EXPECT_EQ(-1, cut);
+    ExpectOnlyBox("移动 " + Rel("new\\*.dll") + " 到 " + Rel("bin") + " 失败.", "错误", kErrorBox);
+
+    EXPECT_EQ(0, RunServed(list));
+    EXPECT_EQ(1u, Boxes().size()) << "the rerun showed a box: " << Boxes().back().text;
+    EXPECT_EQ("new a", ReadWholeFile(Full("bin\\a.dll")));
+    EXPECT_EQ("new b", ReadWholeFile(Full("bin\\b.dll")));
+    EXPECT_FALSE(FileExists(Full("new\\b.dll")));
+    EXPECT_TRUE(WentOn());
+}
+
+// An archive that an earlier entry fetched and that fails to unpack is fetched again by the
+// rerun and installed; a rename between the two, done by the failed run, is no error then.
+TEST_F(Rerun, AnArchiveThatFailedToUnpackIsFetchedAgainByTheEntryThatFetchedIt) {
+    const std::vector<ZipEntry> files = {{"data/level.dat", "level 3"}};
+    const std::string good = MakeStoredZip(files);
+    std::string corrupt = good;
+    corrupt[30 + 14 + 2] ^= 0x55;  // a byte of level.dat's data: its CRC no longer matches
+    m_server.Serve("/files/pkg.zip", ServedFile{corrupt});
+    WriteWholeFile(Full("tool.txt"), "tool");
+    const std::string list = ListText({{"2", m_server.Url("/files/pkg.zip"), Rel("pkg.zip"), ""},
+                                       {"1", Rel("tool.txt"), Rel("tool2.txt"), "REN"},
+                                       {"1", "", Rel("pkg.zip"), "DEC"}});
+    EXPECT_EQ(-1, RunServed(list));
+    ASSERT_EQ(1u, Boxes().size());
+    EXPECT_EQ(0u, Boxes()[0].text.find("解压文件" + Rel("pkg.zip") + "失败."));
+
+    m_server.Serve("/files/pkg.zip", ServedFile{good});
+    m_server.ClearRequests();
+    const std::vector<ShownBox> before = Boxes();
+    EXPECT_EQ(0, RunServed(list));
+    EXPECT_EQ(before.size(), Boxes().size()) << "the rerun showed a box: " << Boxes().back().text;
+    EXPECT_EQ(1, GetsOf("/files/pkg.zip"));
+    EXPECT_EQ("level 3", ReadWholeFile(Full("data\\level.dat")));
+    EXPECT_EQ("tool", ReadWholeFile(Full("tool2.txt")));
+    EXPECT_FALSE(FileExists(Full("pkg.zip")));
+    EXPECT_TRUE(WentOn());
+}
+
 // Another game's list run to its end in between leaves this list's journal as it was.
 TEST_F(Rerun, AnotherListsRunInBetweenKeepsTheJournal) {
     const std::string otherUrl = m_server.Url("/other/list.ini");

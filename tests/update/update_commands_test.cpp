@@ -137,6 +137,8 @@ TEST_F(UpdateCommands, ExecStartsAProgramAndGoesOn) {
         ::Sleep(20);
     }
     EXPECT_NE(std::string::npos, ReadWholeFile(Full("Mavrin.log")).find("Mavrin.exe started"));
+    // It works in the program's folder, not in the folder the test (the updater) started in.
+    EXPECT_NE(std::string::npos, ReadWholeFile(Full("Mavrin.log")).find("cwd: " + GetModuleDir() + " args:"));
 }
 
 // Ends the processes that the shell started for this test program (and only those).
