@@ -34,6 +34,8 @@ public:
     bool Done() const;
     // For the failure message: the destination path (GBK, full) of the entry that failed.
     const std::string& FailedPath() const;
+    // A short English reason for the failure, for a trace line.
+    const std::string& FailureReason() const;
     // Bytes of the zip the plan needs (for honest progress).
     uint64_t NeededBytes() const;
     // The size of the largest needed entry: the disk must have room for it on top of the game.
