@@ -81,13 +81,6 @@ TEST_F(UpdaterPackage, InstallsAsInfoZipUnpacksWithoutThePackageEverInTheFolder)
     EXPECT_NE(std::string::npos, output.find("下载完毕开始解压\r\n解压完毕，开始删除文件\r\n删除完毕\r\n")) << output;
 }
 
-// Served without a manifest (404): the whole download and the unpack of today, to the same end.
-TEST_F(UpdaterPackage, APackageWithoutItsManifestIsDownloadedWholeAndUnpacked) {
-    ASSERT_NO_FATAL_FAILURE(Install("bare.zip"));
-    EXPECT_EQ("", m_boxes);
-    EXPECT_EQ("", Differences(Snapshot(NginxFixture("expected")), GameFolder()));
-}
-
 // One entry's bytes differ from the manifest: the task fails naming it, and every file in the
 // folder is whole, either the new release's or the one that was there before.
 TEST_F(UpdaterPackage, ATamperedEntryFailsTheTaskAndLeavesEveryOtherFileWhole) {
