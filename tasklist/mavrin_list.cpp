@@ -102,7 +102,9 @@ void CMavrinDlg::SetItemSize(int row, int kb) {
 void CMavrinDlg::SetItemSpeed(int row, float kbPerSecond) {
     if (kbPerSecond != m_fLastSpeed) {
         m_fLastSpeed = kbPerSecond;
-        SetItemText(row, kColumnSpeed, SpeedText(kbPerSecond));
+        // A 0 would be written and emptied at once: each text change repaints the row (and the
+        // buttons and header over it), ten times a second for every waiting row.
+        if (kbPerSecond != 0.0f) SetItemText(row, kColumnSpeed, SpeedText(kbPerSecond));
     }
     if (kbPerSecond == 0.0f) SetItemText(row, kColumnSpeed, "");
 }

@@ -273,3 +273,14 @@ TEST_F(TaskListDraw, ButtonsOfARemovedLastRowAreHidden) {
 }
 
 }  // namespace
+
+// A waiting row given a speed of 0 again after another row's speed shows nothing new, so
+// nothing of it is repainted.
+TEST_F(TaskListDraw, ARepeatedZeroSpeedRepaintsNothing) {
+    AddRows(2);
+    m_window.Redraw();
+    List().SetItemSpeed(0, 200.0f);
+    ::ValidateRect(List().GetSafeHwnd(), nullptr);
+    List().SetItemSpeed(1, 0.0f);
+    EXPECT_FALSE(::GetUpdateRect(List().GetSafeHwnd(), nullptr, FALSE)) << "row 1's empty speed cell was rewritten";
+}
