@@ -15,6 +15,7 @@
 #include "framework/gbk_text.h"
 #include "framework/sha256.h"
 #include "tests/e2e/updater_session.h"
+#include "tests/support/publisher_signature.h"
 
 namespace {
 
@@ -61,33 +62,9 @@ std::string TestKey(const std::string& name) {
     return folder.substr(0, folder.find_last_of('\\')) + "\\test-keys\\" + name;
 }
 
-// One coordinate as a DER INTEGER: leading zeros dropped, a zero added before a high bit.
-std::string DerInteger(const std::string& coordinate) {
-    size_t first = coordinate.find_first_not_of('\0');
-    std::string value = first == std::string::npos ? std::string(1, '\0') : coordinate.substr(first);
-    if (static_cast<unsigned char>(value[0]) & 0x80) value.insert(0, 1, '\0');
-    return std::string{0x02, static_cast<char>(value.size())} + value;
-}
-
 // What the publisher's tool writes as FILE.sig for `bytes`, made with the build's throw-away key.
 std::string PublisherSignature(const std::string& bytes) {
-    std::string blob = UpdaterSession::ReadWholeFile(TestKey("publisher-test.blob"));
-    BCRYPT_ALG_HANDLE opened = nullptr;
-    EXPECT_EQ(0, ::BCryptOpenAlgorithmProvider(&opened, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0));
-    ScopedCryptoAlgorithm ecdsa(opened);
-    BCRYPT_KEY_HANDLE imported = nullptr;
-    EXPECT_EQ(0, ::BCryptImportKeyPair(ecdsa.Get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, &imported,
-                                       reinterpret_cast<PUCHAR>(&blob[0]), static_cast<ULONG>(blob.size()), 0));
-    ScopedCryptoKey key(imported);
-    const std::string hex = Sha256Hex(bytes);
-    std::string hash(32, '\0');
-    for (size_t i = 0; i < 32; ++i) hash[i] = static_cast<char>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
-    std::string raw(64, '\0');
-    ULONG size = 0;
-    EXPECT_EQ(0, ::BCryptSignHash(key.Get(), nullptr, reinterpret_cast<PUCHAR>(&hash[0]), 32,
-                                  reinterpret_cast<PUCHAR>(&raw[0]), 64, &size, 0));
-    std::string body = DerInteger(raw.substr(0, 32)) + DerInteger(raw.substr(32));
-    return std::string{0x30, static_cast<char>(body.size())} + body;
+    return SignAsPublisher(bytes, UpdaterSession::ReadWholeFile(TestKey("publisher-test.blob")));
 }
 
 // A journal of an unfinished list lies in the program's folder.
