@@ -41,12 +41,14 @@ protected:
     }
 
     // Starts the updater with the game's folder as it was before the update, serving a list that
-    // installs `zipName`, and sends the request. `watch` runs while the task is under way.
-    void Install(const std::string& zipName, const std::function<void()>& watch = nullptr) {
+    // installs `zipName` (through the manifest named by `manifest`, by default the real one),
+    // and sends the request. `watch` runs while the task is under way.
+    void Install(const std::string& zipName, const std::function<void()>& watch = nullptr,
+                 const std::string& manifest = "") {
         const std::string listTarget = "/" + m_game.folder + "/list.ini";
         m_session.Server().Serve(m_session.UrlFileTarget(m_game),
                                  ServedFile{"[config]\r\n" + m_game.configKey + "=" + m_session.Server().Url(listTarget) + "\r\n"});
-        m_session.Server().Serve(listTarget, ServedFile{ManifestList(m_game.folder, zipName)});
+        m_session.Server().Serve(listTarget, ServedFile{ManifestList(m_game.folder, zipName, manifest)});
         ASSERT_NO_FATAL_FAILURE(m_session.Start());
         WriteTree(m_session.Local(m_game.folder), Snapshot(NginxFixture("start")));
         ASSERT_NO_FATAL_FAILURE(m_session.SendRecords({m_session.Request(m_game)}));
@@ -97,6 +99,13 @@ TEST_F(UpdaterPackage, ATamperedEntryFailsTheTaskAndLeavesEveryOtherFileWhole) {
                            (fresh != expected.end() && fresh->second == content);
         EXPECT_TRUE(whole) << path << " is neither the old file nor the new one";
     }
+}
+
+// The list names another manifest than the one served: nothing is installed.
+TEST_F(UpdaterPackage, AManifestOtherThanTheListNamesFailsTheTaskBeforeAnyFileChanges) {
+    ASSERT_NO_FATAL_FAILURE(Install("pkg.zip", nullptr, std::string(64, '0')));
+    EXPECT_EQ("校验文件" + m_session.Local(m_session.PackageDest(m_game)) + "失败. ", m_boxes);
+    EXPECT_EQ("", Differences(Snapshot(NginxFixture("start")), GameFolder()));
 }
 
 }  // namespace

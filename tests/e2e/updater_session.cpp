@@ -203,8 +203,8 @@ std::string NginxFixture(const std::string& relative) {
     return path;
 }
 
-std::string ManifestList(const std::string& folder, const std::string& zipName) {
-    std::string manifest = UpdaterSession::ReadWholeFile(NginxFixture("manifest.sha256")).substr(0, 64);
+std::string ManifestList(const std::string& folder, const std::string& zipName, std::string manifest) {
+    if (manifest.empty()) manifest = UpdaterSession::ReadWholeFile(NginxFixture("manifest.sha256")).substr(0, 64);
     return "[list0]\r\naction=1\r\ncmd=CRE\r\ndestfile=" + folder + "\r\n[list1]\r\naction=3\r\nsrcfile=" +
            NginxUrl(zipName) + "\r\ndestfile=" + folder + "\\pkg.zip\r\ncmd=DEC\r\nmanifest=" + manifest +
            "\r\n[list2]\r\naction=0\r\n";

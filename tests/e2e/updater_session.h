@@ -130,8 +130,8 @@ std::string NginxUrl(const std::string& name);
 // A file of the fixture folder, as a Windows path.
 std::string NginxFixture(const std::string& relative);
 // An update list that creates `folder` and installs the served `zipName` into it through the
-// package's manifest.
-std::string ManifestList(const std::string& folder, const std::string& zipName);
+// package's manifest, named by its SHA-256 (`manifest`, by default the real one's).
+std::string ManifestList(const std::string& folder, const std::string& zipName, std::string manifest = "");
 
 // Polls `done` every `stepMs`; false when it is still false after `timeoutMs`.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD stepMs = 20);
