@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""The publisher's tools. The manifest tool on zips made by Info-ZIP the ways publishers make them: every
-entry's data must be found at the offsets the manifest gives, and hash to what it says."""
+"""The publisher's tools: manifests of zips made by Info-ZIP the ways publishers make them (every
+entry's data must be found at the offsets the manifest gives and hash to what it says), and the
+manifest= lines the signing script keeps current."""
 import hashlib
 import os
 import subprocess
