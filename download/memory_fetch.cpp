@@ -21,7 +21,7 @@ bool RefuseTooLarge(const std::string& url, uint64_t maxBytes) {
 
 }  // namespace
 
-bool FetchToMemory(const std::string& url, UpdateTask& task, uint64_t maxBytes, std::string* bytes) {
+bool FetchToMemory(const std::string& url, UpdateTask& task, uint64_t maxBytes, std::string* bytes, int* status) {
     TraceLine("tor1:FetchToMemory   szurl =%s", url.c_str());
     bytes->clear();
     DWORD connection = 0;
@@ -45,6 +45,7 @@ bool FetchToMemory(const std::string& url, UpdateTask& task, uint64_t maxBytes, 
         return false;
     }
     HINTERNET request = sent.request.Get();
+    if (status != nullptr) *status = sent.status;
     uint64_t announced = 0;
     const bool lengthKnown = QueryContentLength(request, &announced);
     if (lengthKnown && announced > maxBytes) return RefuseTooLarge(url, maxBytes);

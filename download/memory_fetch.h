@@ -10,5 +10,6 @@
 // One GET of `url` (redirects followed, time-limited); `bytes` receives the body, whatever the
 // server's status (the caller tells a missing or broken file by its content). A body over
 // `maxBytes` is refused with a message. Shows the plain download's messages; false on failure
-// or stop.
-bool FetchToMemory(const std::string& url, UpdateTask& task, uint64_t maxBytes, std::string* bytes);
+// or stop. `status`, when given, receives the answer's status code.
+bool FetchToMemory(const std::string& url, UpdateTask& task, uint64_t maxBytes, std::string* bytes,
+                   int* status = nullptr);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "framework/crypto_handles.h"
@@ -37,37 +38,43 @@ bool SameSha256(const std::string& a, const std::string& b) {
     return true;
 }
 
-namespace {
-// One SHA-256 computation of the platform's, fed in pieces.
-class Sha256Run {
-public:
-    bool Open() {
+bool Sha256Hasher::Begin() {
+    m_hash.Close();
+    if (!m_algorithm.IsValid()) {
         BCRYPT_ALG_HANDLE rawAlgorithm = nullptr;
         if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&rawAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
             return false;
         m_algorithm.Reset(rawAlgorithm);
-        BCRYPT_HASH_HANDLE rawHash = nullptr;
-        if (!BCRYPT_SUCCESS(BCryptCreateHash(m_algorithm.Get(), &rawHash, nullptr, 0, nullptr, 0, 0))) return false;
-        m_hash.Reset(rawHash);
-        return true;
     }
-    // The platform's parameter is not const, but it only reads.
-    bool Add(const void* data, ULONG size) {
-        return BCRYPT_SUCCESS(BCryptHashData(m_hash.Get(), static_cast<PUCHAR>(const_cast<void*>(data)), size, 0));
-    }
-    bool Finish(unsigned char* digest) { return BCRYPT_SUCCESS(BCryptFinishHash(m_hash.Get(), digest, kSha256Bytes, 0)); }
+    BCRYPT_HASH_HANDLE rawHash = nullptr;
+    if (!BCRYPT_SUCCESS(BCryptCreateHash(m_algorithm.Get(), &rawHash, nullptr, 0, nullptr, 0, 0))) return false;
+    m_hash.Reset(rawHash);
+    return true;
+}
 
-private:
-    ScopedCryptoAlgorithm m_algorithm;
-    ScopedCryptoHash m_hash;
-};
-}  // namespace
+bool Sha256Hasher::Add(const void* data, size_t size) {
+    // The platform's parameter is not const, but it only reads.
+    PUCHAR p = static_cast<PUCHAR>(const_cast<void*>(data));
+    while (size > 0) {
+        ULONG piece = static_cast<ULONG>(std::min<size_t>(size, 1u << 30));
+        if (!m_hash.IsValid() || !BCRYPT_SUCCESS(BCryptHashData(m_hash.Get(), p, piece, 0))) return false;
+        p += piece;
+        size -= piece;
+    }
+    return true;
+}
+
+bool Sha256Hasher::FinishDigest(unsigned char* digest) {
+    bool done = m_hash.IsValid() && BCRYPT_SUCCESS(BCryptFinishHash(m_hash.Get(), digest, kSha256Bytes, 0));
+    m_hash.Close();
+    return done;
+}
 
 bool FileSha256Digest(const std::wstring& path, unsigned char* digest) {
     ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    Sha256Run run;
-    if (!file.IsValid() || !run.Open()) return false;
+    Sha256Hasher run;
+    if (!file.IsValid() || !run.Begin()) return false;
     std::vector<UCHAR> buffer(kReadBytes);
     for (;;) {
         DWORD got = 0;
@@ -75,12 +82,12 @@ bool FileSha256Digest(const std::wstring& path, unsigned char* digest) {
         if (got == 0) break;
         if (!run.Add(buffer.data(), got)) return false;
     }
-    return run.Finish(digest);
+    return run.FinishDigest(digest);
 }
 
 bool BytesSha256Digest(const std::string& bytes, unsigned char* digest) {
-    Sha256Run run;
-    return run.Open() && run.Add(bytes.data(), static_cast<ULONG>(bytes.size())) && run.Finish(digest);
+    Sha256Hasher run;
+    return run.Begin() && run.Add(bytes.data(), bytes.size()) && run.FinishDigest(digest);
 }
 
 namespace {
@@ -105,6 +112,13 @@ bool FileSha256(const std::wstring& path, std::string* hex) {
 bool BytesSha256(const std::string& bytes, std::string* hex) {
     UCHAR digest[kSha256Bytes];
     if (!BytesSha256Digest(bytes, digest)) return false;
+    *hex = DigestText(digest);
+    return true;
+}
+
+bool Sha256Hasher::Finish(std::string* hex) {
+    UCHAR digest[kSha256Bytes];
+    if (!FinishDigest(digest)) return false;
     *hex = DigestText(digest);
     return true;
 }

@@ -1,7 +1,10 @@
 #pragma once
 // SHA-256 of a file through the platform's hashing (CNG), read in pieces so a package of any
 // size costs one small buffer.
+#include <cstddef>
 #include <string>
+
+#include "framework/crypto_handles.h"
 
 constexpr unsigned long kSha256Bytes = 32;
 
@@ -21,3 +24,20 @@ bool BytesSha256Digest(const std::string& bytes, unsigned char* digest);
 
 // Two digests in text form name the same value (the case of the digits doesn't matter).
 bool SameSha256(const std::string& a, const std::string& b);
+
+// A SHA-256 fed in pieces as bytes arrive. The provider is opened once and kept, so starting
+// a digest per file costs little even for thousands of files.
+class Sha256Hasher {
+public:
+    // Starts a new digest, dropping any unfinished one.
+    bool Begin();
+    bool Add(const void* data, size_t size);
+    // The digest of everything added since Begin, as 64 lower-case hexadecimal digits.
+    bool Finish(std::string* hex);
+    // The same as the 32 bytes of the digest.
+    bool FinishDigest(unsigned char* digest);
+
+private:
+    ScopedCryptoAlgorithm m_algorithm;
+    ScopedCryptoHash m_hash;
+};

@@ -9,7 +9,7 @@ packages=(
   googletest
   wine wine64
   xvfb xauth
-  curl zip unzip openssl
+  curl zip unzip openssl nginx-light
   fonts-wqy-zenhei imagemagick
   locales
 )

@@ -11,6 +11,7 @@
 #include "framework/gbk_text.h"
 #include "framework/scoped_handle.h"
 #include "framework/trace.h"
+#include "package/manifest_install.h"
 #include "process/exit_flag.h"
 #include "update/engine_messages.h"
 #include "update/rerun_rules.h"
@@ -174,6 +175,19 @@ void FetchArchiveAgain(const UpdateList& list, int index, TaskJournal& journal) 
     journal.SendBackTo(fetcher, index);
 }
 
+// An entry that downloads a package and unpacks it, and whose package has a manifest: its
+// entries are installed while the package's bytes arrive.
+bool InstallsThroughManifest(int action, const UpdateListEntry& entry) {
+    return (action & kActionDownload) && (action & kActionCommand) && entry.cmd == "DEC" && !entry.manifest.empty();
+}
+
+ManifestInstall InstallPackage(const TaskPtr& task, const UpdateListEntry& entry, const std::function<void()>& installed) {
+    ListPath archive;
+    if (!ResolveListPath(entry.destfile, PathRule::InsideOnly, &archive)) return ManifestInstall::Failed;
+    ManifestPackage package{entry.srcfile, entry.manifest, entry.sha256, archive.full};
+    return InstallThroughManifest(*task, package, [](const char* line) { g_ofsOutput << line << std::endl; }, installed);
+}
+
 // The archive of a "DEC" a cut run had unpacked; the cut may have come before it went.
 void RemoveUnpackedArchive(const UpdateListEntry& entry) {
     ListPath archive;
@@ -217,6 +231,16 @@ int ExecuteUpdateList(const TaskPtr& task, const UpdateList& list) {
             journal.MarkDone(index);
             if (g_bExit) return -1;
             continue;
+        }
+        if (InstallsThroughManifest(action, entry)) {
+            // A rerun takes up where the cut left: what is installed with its hash stays.
+            ManifestInstall result = InstallPackage(task, entry, [&journal, index] { journal.MarkUnpacked(index); });
+            if (result == ManifestInstall::Installed) {
+                journal.MarkDone(index);
+                if (g_bExit) return -1;
+                continue;
+            }
+            if (result != ManifestInstall::NoManifest) return -1;
         }
         const bool mayHaveRun = journal.MayHaveRun(index);
         // A fetched file with a checksum is checked again rather than trusted from the journal.

@@ -31,6 +31,7 @@ UpdateListEntry ReadEntry(const ProfileText& text, const std::string& section, i
     entry.destfile = text.ReadString(section, "destfile", kDestFileCapacity);
     entry.cmd = text.ReadString(section, "cmd", kCmdCapacity);
     entry.sha256 = text.ReadString(section, "sha256", kConfigValueCapacity);
+    entry.manifest = text.ReadString(section, "manifest", kConfigValueCapacity);
     return entry;
 }
 

@@ -18,6 +18,7 @@ struct UpdateListEntry {
     std::string destfile;
     std::string cmd;
     std::string sha256;  // a download entry's expected SHA-256 (64 hex digits); empty: none given
+    std::string manifest;  // the SHA-256 of the package's manifest; empty: the package has none
 };
 
 constexpr int kActionCommand = 1;

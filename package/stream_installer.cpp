@@ -1,0 +1,294 @@
+#include "package/stream_installer.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+#include <zlib.h>
+
+#include "components/unzip/Unzip.h"
+#include "components/unzip/entry_extractor.h"
+#include "components/unzip/entry_name.h"
+#include "components/unzip/output_folder.h"
+#include "framework/sha256.h"
+
+namespace {
+
+// Inflated bytes go through this buffer: memory stays the same whatever the entry's size.
+constexpr size_t kOutputBufferSize = 256 * 1024;
+
+std::string ToGbk(const std::wstring& wide) {
+    if (wide.empty()) return std::string();
+    int n = WideCharToMultiByte(unzip::kGbkCodePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                nullptr, nullptr);
+    std::string gbk(static_cast<size_t>(std::max(n, 0)), '\0');
+    if (n > 0)
+        WideCharToMultiByte(unzip::kGbkCodePage, 0, wide.data(), static_cast<int>(wide.size()), &gbk[0], n, nullptr,
+                            nullptr);
+    return gbk;
+}
+
+std::wstring ParentOf(const std::wstring& relative) {
+    size_t slash = relative.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash);
+}
+
+bool IsFolder(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The installed file already holds the entry's content.
+bool IsInstalled(const std::wstring& path, const ManifestEntry& entry) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    std::string sha256;
+    return size == entry.size && FileSha256(path, &sha256) && sha256 == entry.sha256;
+}
+
+// zlib's raw-deflate stream for one entry at a time, always ended.
+class Inflater {
+public:
+    Inflater() = default;
+    ~Inflater() { End(); }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    bool Begin() {
+        End();
+        m_stream = z_stream();
+        m_open = inflateInit2(&m_stream, -MAX_WBITS) == Z_OK;
+        m_ended = false;
+        return m_open;
+    }
+    void End() {
+        if (m_open) inflateEnd(&m_stream);
+        m_open = false;
+    }
+    z_stream& Stream() { return m_stream; }
+    bool Ended() const { return m_ended; }
+    void SetEnded() { m_ended = true; }
+
+private:
+    z_stream m_stream = {};
+    bool m_open = false;
+    bool m_ended = false;
+};
+
+}  // namespace
+
+struct StreamInstaller::State {
+    State(const PackageManifest& m, std::string gbkFolder)
+        : manifest(m), folder(std::move(gbkFolder)), output(WideFolder(folder)), outBuffer(kOutputBufferSize) {}
+
+    static std::wstring WideFolder(const std::string& gbk) {
+        std::wstring wide;
+        unzip::DecodeText(gbk, unzip::kGbkCodePage, wide);
+        return wide;
+    }
+
+    const ManifestEntry& Current() const { return manifest.entries[needed[next]]; }
+    std::wstring FullPath(const ManifestEntry& e) const { return output.FullPath(e.relativePath); }
+
+    bool Fail(const ManifestEntry& e, const char* reason) {
+        failedPath = folder;
+        if (!failedPath.empty() && failedPath.back() != '\\') failedPath += '\\';
+        failedPath += ToGbk(e.relativePath);
+        failure = reason;
+        failed = true;
+        file.reset();
+        inflater.End();
+        return false;
+    }
+
+    bool BeginEntry();
+    bool TakeData(const unsigned char* data, size_t size);
+    bool Emit(const unsigned char* data, size_t size);
+    bool FinishEntry();
+
+    PackageManifest manifest;
+    std::string folder;
+    unzip::COutputFolder output;
+    std::vector<size_t> needed;   // indexes of the entries to write, in zip order
+    size_t next = 0;              // the needed entry under way or next to come
+    uint64_t position = 0;        // the zip offset the next Feed starts at
+    uint64_t largest = 0;
+
+    // The entry under way.
+    bool started = false;
+    uint64_t taken = 0;           // its data bytes seen
+    uint64_t written = 0;         // its content bytes written
+    uint32_t crc = 0;
+    Sha256Hasher hasher;
+    Inflater inflater;
+    std::unique_ptr<unzip::CPartialFile> file;
+    std::vector<unsigned char> outBuffer;
+
+    bool failed = false;
+    std::string failedPath;
+    std::string failure;
+};
+
+bool StreamInstaller::State::BeginEntry() {
+    const ManifestEntry& e = Current();
+    started = true;
+    taken = written = 0;
+    crc = 0;
+    if (e.isDirectory) return output.CreateFolders(e.relativePath) == UNZIP_OK || Fail(e, "cannot create the folder");
+    std::wstring parent = ParentOf(e.relativePath);
+    if (!parent.empty() && output.CreateFolders(parent) != UNZIP_OK) return Fail(e, "cannot create the folder");
+    output.RemoveLeftovers(parent);
+    if (output.CheckFreeSpace(e.size) != UNZIP_OK) return Fail(e, "disk full");
+    file.reset(new unzip::CPartialFile);
+    if (file->Create(FullPath(e)) != UNZIP_OK) return Fail(e, "cannot create the file");
+    if (!hasher.Begin()) return Fail(e, "cannot hash");
+    if (e.method == unzip::kMethodDeflate && !inflater.Begin()) return Fail(e, "cannot inflate");
+    return true;
+}
+
+bool StreamInstaller::State::Emit(const unsigned char* data, size_t size) {
+    const ManifestEntry& e = Current();
+    // Checked before writing: nothing beyond the declared size reaches the disk.
+    if (size > e.size - written) return Fail(e, "data longer than its size");
+    if (size == 0) return true;
+    crc = static_cast<uint32_t>(crc32(crc, data, static_cast<uInt>(size)));
+    if (!hasher.Add(data, size)) return Fail(e, "cannot hash");
+    if (file->Write(data, size) != UNZIP_OK) return Fail(e, "cannot write the file");
+    written += size;
+    return true;
+}
+
+bool StreamInstaller::State::TakeData(const unsigned char* data, size_t size) {
+    const ManifestEntry& e = Current();
+    taken += size;
+    if (e.isDirectory) return true;
+    if (e.method == unzip::kMethodStored) return Emit(data, size);
+    z_stream& z = inflater.Stream();
+    z.next_in = const_cast<unsigned char*>(data);
+    z.avail_in = static_cast<uInt>(size);
+    while (z.avail_in > 0) {
+        if (inflater.Ended()) return Fail(e, "data after the end of the compressed stream");
+        z.next_out = outBuffer.data();
+        z.avail_out = static_cast<uInt>(outBuffer.size());
+        int result = inflate(&z, Z_NO_FLUSH);
+        if (result == Z_STREAM_END) inflater.SetEnded();
+        else if (result != Z_OK && result != Z_BUF_ERROR) return Fail(e, "corrupt compressed data");
+        if (!Emit(outBuffer.data(), outBuffer.size() - z.avail_out)) return false;
+    }
+    return true;
+}
+
+bool StreamInstaller::State::FinishEntry() {
+    const ManifestEntry& e = Current();
+    started = false;
+    if (e.isDirectory) return true;
+    if (e.method == unzip::kMethodDeflate) {
+        // The last input may still hold output that did not fit the buffer.
+        z_stream& z = inflater.Stream();
+        while (!inflater.Ended()) {
+            z.next_out = outBuffer.data();
+            z.avail_out = static_cast<uInt>(outBuffer.size());
+            int result = inflate(&z, Z_NO_FLUSH);
+            if (result == Z_STREAM_END) inflater.SetEnded();
+            else if (result != Z_OK) return Fail(e, "compressed data ends early");
+            if (!Emit(outBuffer.data(), outBuffer.size() - z.avail_out)) return false;
+        }
+        inflater.End();
+    }
+    std::string sha256;
+    if (written != e.size || crc != e.crc32 || !hasher.Finish(&sha256) || sha256 != e.sha256)
+        return Fail(e, "content does not match the manifest");
+    unzip::CZipEntry times;
+    times.hasUnixTime = e.hasUnixTime;
+    times.unixTime = e.unixTime;
+    times.dosDate = e.dosDate;
+    times.dosTime = e.dosTime;
+    FILETIME modified;
+    bool hasTime = unzip::EntryModifiedTime(times, modified);
+    int code = file->Commit(hasTime ? &modified : nullptr);
+    file.reset();
+    return code == UNZIP_OK || Fail(e, "cannot replace the file");
+}
+
+StreamInstaller::StreamInstaller(const PackageManifest& manifest, std::string folder)
+    : m_state(new State(manifest, std::move(folder))) {}
+
+StreamInstaller::~StreamInstaller() = default;
+
+uint64_t StreamInstaller::Plan() {
+    State& s = *m_state;
+    s.needed.clear();
+    s.next = 0;
+    s.largest = 0;
+    s.started = false;
+    s.file.reset();
+    for (size_t i = 0; i < s.manifest.entries.size(); ++i) {
+        const ManifestEntry& e = s.manifest.entries[i];
+        std::wstring path = s.FullPath(e);
+        if (e.isDirectory ? IsFolder(path) : IsInstalled(path, e)) continue;
+        s.needed.push_back(i);
+        s.largest = std::max(s.largest, e.size);
+    }
+    return s.position = s.needed.empty() ? s.manifest.zipSize : s.Current().localHeaderOffset;
+}
+
+bool StreamInstaller::Feed(uint64_t offset, const char* data, size_t size) {
+    State& s = *m_state;
+    if (s.failed) return false;
+    if (offset != s.position) {
+        s.failure = "bytes out of order";
+        s.failedPath = s.folder;
+        s.failed = true;
+        return false;
+    }
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(data);
+    s.position += size;
+    uint64_t at = offset;
+    const uint64_t end = offset + size;
+    // Entries without data bytes (folders, empty files) end where they begin: the loop runs
+    // while one of them is reachable even after the last byte.
+    while (s.next < s.needed.size()) {
+        const ManifestEntry& e = s.Current();
+        if (!s.started) {
+            if (e.dataOffset > end) break;
+            at = std::max(at, e.dataOffset);  // headers, gaps and entries not needed are dropped
+            if (!s.BeginEntry()) return false;
+        }
+        size_t piece = static_cast<size_t>(std::min<uint64_t>(end - at, e.dataLength - s.taken));
+        if (piece > 0 && !s.TakeData(p + (at - offset), piece)) return false;
+        at += piece;
+        if (s.taken < e.dataLength) break;
+        if (!s.FinishEntry()) return false;
+        ++s.next;
+    }
+    return true;
+}
+
+uint64_t StreamInstaller::Restart() {
+    State& s = *m_state;
+    s.file.reset();
+    s.inflater.End();
+    s.started = false;
+    return s.position = s.next < s.needed.size() ? s.Current().localHeaderOffset : s.manifest.zipSize;
+}
+
+bool StreamInstaller::Done() const { return !m_state->failed && m_state->next >= m_state->needed.size(); }
+
+const std::string& StreamInstaller::FailedPath() const { return m_state->failedPath; }
+
+const std::string& StreamInstaller::FailureReason() const { return m_state->failure; }
+
+uint64_t StreamInstaller::NeededBytes() const {
+    const State& s = *m_state;
+    return s.needed.empty() ? 0 : s.manifest.zipSize - s.manifest.entries[s.needed.front()].localHeaderOffset;
+}
+
+uint64_t StreamInstaller::LargestNeededEntry() const { return m_state->largest; }
+
+bool StreamInstaller::HasRoomForLargestEntry() const {
+    return m_state->output.CheckFreeSpace(m_state->largest) == UNZIP_OK;
+}

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Runs a test command beside a native nginx on a free loopback port, serving a package made by
+# Info-ZIP with its manifest, with the bytes held back to a steady pace so a test can watch (or
+# cut) an install under way. The command learns, from the environment:
+#   UPDATER_NGINX_PORT   the port
+#   UPDATER_PACKAGE_DIR  the fixture folder:
+#     start/       the game's folder before the update (a file the zip lacks, an old version)
+#     expected/    start/ after Info-ZIP `unzip -o` of the package
+#     manifest.sha256  what the list entry's manifest= carries
+#     tampered.txt the name (as stored) of the entry whose bytes tampered.zip changes
+#     nginx.log    the access log
+# Served: /pkg.zip and /pkg.zip.manifest; /tampered.zip (one stored entry's byte flipped) with
+# the same manifest; /bare.zip, a copy of the package without a manifest.
+#   with_nginx.sh MAKE_MANIFEST COMMAND...
+set -euo pipefail
+make_manifest=$1
+shift
+dir=$(mktemp -d)
+nginx_pid=""
+cleanup() {
+  if [ -n "$nginx_pid" ]; then
+    kill "$nginx_pid" 2>/dev/null || true
+    wait "$nginx_pid" 2>/dev/null || true
+  fi
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+
+# The package: sub-folders, an empty file, deflated text, stored binaries (-n), a GBK name.
+src="$dir/src"
+mkdir -p "$src/sub/deep" "$dir/www" "$dir/start"
+for i in $(seq 1 4000); do echo "line $i of the new readme"; done >"$src/readme.txt"
+: >"$src/empty.txt"
+head -c 1048576 /dev/urandom >"$src/sub/deep/level.dat"
+for i in $(seq 1 2000); do echo "note $i"; done >"$src/sub/notes.txt"
+printf 'a file with a GBK name\r\n' >"$src/sub/$(printf '\xd3\xce\xcf\xb7').txt"
+head -c 3145728 /dev/urandom >"$src/big.bin"
+(cd "$src" && zip -q -r -n .dat:.bin "$dir/www/pkg.zip" readme.txt empty.txt sub big.bin)
+python3 "$make_manifest" "$dir/www/pkg.zip" >"$dir/manifest.sha256"
+cp "$dir/www/pkg.zip" "$dir/www/bare.zip"
+
+# The tampered copy: one byte in the middle of the stored sub/deep/level.dat.
+cp "$dir/www/pkg.zip" "$dir/www/tampered.zip"
+cp "$dir/www/pkg.zip.manifest" "$dir/www/tampered.zip.manifest"
+python3 - "$dir/www/pkg.zip.manifest" "$dir/www/tampered.zip" >"$dir/tampered.txt" <<'PY'
+import sys
+for line in open(sys.argv[1], "rb").read().split(b"\r\n"):
+    fields = line.split(b" ", 12)
+    if fields[0] == b"entry" and fields[12] == b"sub/deep/level.dat":
+        at = int(fields[7]) + int(fields[8]) // 2
+        with open(sys.argv[2], "r+b") as zip_file:
+            zip_file.seek(at)
+            byte = zip_file.read(1)
+            zip_file.seek(at)
+            zip_file.write(bytes([byte[0] ^ 0xFF]))
+        sys.stdout.write(fields[12].decode())
+PY
+
+# The folder before the update, and what Info-ZIP makes of it; its raw GBK names are then
+# spelled as the wide Windows APIs write them under Wine (UTF-8).
+printf 'not in the package\r\n' >"$dir/start/keep.txt"
+printf 'the old readme\r\n' >"$dir/start/readme.txt"
+cp -r "$dir/start" "$dir/expected"
+unzip -q -o "$dir/www/pkg.zip" -d "$dir/expected"
+python3 - "$dir/expected" <<'PY'
+import os, sys
+for folder, _, names in os.walk(os.fsencode(sys.argv[1])):
+    for name in names:
+        if not name.isascii():
+            os.rename(os.path.join(folder, name), os.path.join(folder, name.decode("gbk").encode()))
+PY
+
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+cat >"$dir/nginx.conf" <<CONF
+daemon off;
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/error.log;
+events { worker_connections 64; }
+http {
+  access_log $dir/nginx.log;
+  client_body_temp_path $dir;
+  proxy_temp_path $dir;
+  fastcgi_temp_path $dir;
+  uwsgi_temp_path $dir;
+  scgi_temp_path $dir;
+  types { application/zip zip; }
+  server {
+    listen 127.0.0.1:$port;
+    root $dir/www;
+    limit_rate 1m;
+  }
+}
+CONF
+/usr/sbin/nginx -c "$dir/nginx.conf" -p "$dir" &
+nginx_pid=$!
+for _ in $(seq 1 100); do
+  curl -sf -o /dev/null "http://127.0.0.1:$port/pkg.zip.manifest" && break
+  sleep 0.1
+done
+curl -sf -o /dev/null "http://127.0.0.1:$port/pkg.zip.manifest" || { echo "nginx did not start" >&2; exit 1; }
+export UPDATER_NGINX_PORT=$port
+export UPDATER_PACKAGE_DIR=$dir
+"$@"
