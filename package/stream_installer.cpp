@@ -15,8 +15,9 @@
 
 namespace {
 
-// Inflated bytes go through this buffer: memory stays the same whatever the entry's size.
-constexpr size_t kOutputBufferSize = 256 * 1024;
+// Inflated bytes go through this buffer: memory stays the same whatever the entry's size, and
+// large blocks keep the writes few (as in Unzip.dll).
+constexpr size_t kOutputBufferSize = 1024 * 1024;
 
 std::string ToGbk(const std::wstring& wide) {
     if (wide.empty()) return std::string();

@@ -117,6 +117,11 @@ void CMavrinDlg::ComposeRowButton(HDC dc, int row, bool enter) {
 void CMavrinDlg::DrawItem(const DRAWITEMSTRUCT& item) {
     if (item.CtlType != ODT_LISTVIEW) return;
     const int row = static_cast<int>(item.itemID);
+    // A row scrolled up under the header is drawn when its old place is invalidated (a text
+    // change does that); nothing of it shows, and placing its buttons would put them over the
+    // header, where every repaint of the row repaints them and the header again.
+    const RECT rowArea = RowArea();
+    if (item.rcItem.bottom <= rowArea.top) return;
     const bool last = row == GetItemCount() - 1;
     RECT area{};
     ::GetClientRect(m_hWnd, &area);

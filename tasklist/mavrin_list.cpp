@@ -102,7 +102,9 @@ void CMavrinDlg::SetItemSize(int row, int kb) {
 void CMavrinDlg::SetItemSpeed(int row, float kbPerSecond) {
     if (kbPerSecond != m_fLastSpeed) {
         m_fLastSpeed = kbPerSecond;
-        SetItemText(row, kColumnSpeed, SpeedText(kbPerSecond));
+        // A 0 would be written and emptied at once: each text change repaints the row (and the
+        // buttons and header over it), ten times a second for every waiting row.
+        if (kbPerSecond != 0.0f) SetItemText(row, kColumnSpeed, SpeedText(kbPerSecond));
     }
     if (kbPerSecond == 0.0f) SetItemText(row, kColumnSpeed, "");
 }
@@ -110,7 +112,9 @@ void CMavrinDlg::SetItemSpeed(int row, float kbPerSecond) {
 void CMavrinDlg::SetItemProgress(int row, float fraction) {
     if (row != m_nCurRow) {
         SetCurrentRow(row);
-        SelectOnly(row);
+        // A refresh sets every row in turn and only the last one's selection is ever seen: it
+        // is made once, before the list handles anything that could show or read it.
+        m_nSelectionDue = row;
     }
     m_mapPercent[row] = ProgressPercent(fraction);
     WakeRedrawTimer();
@@ -293,7 +297,18 @@ void CMavrinDlg::AttachHeader() {
 
 bool CMavrinDlg::OwnsWindow(HWND hwnd) const { return hwnd == m_hWnd || ::IsChild(m_hWnd, hwnd); }
 
+void CMavrinDlg::SelectDueRow() {
+    const int row = m_nSelectionDue;
+    m_nSelectionDue = -1;  // first: SelectOnly's own messages come back here
+    if (row >= GetItemCount()) return;
+    if (GetItemState(row, LVIS_SELECTED) == 0 || SendMessage(LVM_GETSELECTEDCOUNT) != 1) SelectOnly(row);
+}
+
 LRESULT CMavrinDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    // Setting a row's texts neither shows nor reads the selection; anything else may.
+    if (m_nSelectionDue >= 0 && message != LVM_SETITEMTEXTW && message != LVM_GETITEMTEXTW &&
+        message != LVM_GETITEMCOUNT)
+        SelectDueRow();
     switch (message) {
     case WM_ERASEBKGND:
         return 1;  // rows and the area below them are painted by DrawItem

@@ -128,6 +128,8 @@ private:
     // Moves the selection to `row` alone without the list view's repaint of the rows involved:
     // the redraw timer repaints them if their look changed.
     void SelectOnly(int row);
+    // Makes the selection SetItemProgress left due, unless it is already the only one.
+    void SelectDueRow();
     std::vector<int> SelectedRows() const;
     bool IsRowShown(int row) const;
     // A cell set to the text it already has: nothing to change, nothing to repaint.
@@ -194,4 +196,5 @@ private:
     ListLayout m_drawnLayout;
     bool m_bTimerResting = false;
     int m_nSelectedRow = -1;  // the row SelectOnly selected last
+    int m_nSelectionDue = -1;  // the row SetItemProgress selects, made when the list is next asked
 };

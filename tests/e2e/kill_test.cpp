@@ -15,12 +15,10 @@
 #include "framework/gbk_text.h"
 #include "framework/sha256.h"
 #include "tests/e2e/updater_session.h"
+#include "tests/support/publisher_signature.h"
 
 namespace {
 
-using Tree = std::map<std::string, std::string>;  // relative path -> content ("<folder>" for folders)
-
-const char kFolderMark[] = "<folder>";
 // The program's own files stay; everything else is what the task made.
 const char* const kKeptFiles[] = {"updater.exe", "CfgEngine.dll", "Unzip.dll", "Mavrin.exe", "kvgame.kcf",
                                   "update-key.pub", "update-serials.txt"};
@@ -30,46 +28,6 @@ bool IsKept(const std::string& name) {
         if (_stricmp(kept, name.c_str()) == 0) return true;
     }
     return false;
-}
-
-void Walk(const std::string& folder, const std::string& relative, Tree* tree) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..") continue;
-        // The run's own logs differ from run to run by nature.
-        if (relative.empty() && (name == "output.txt" || name == "Mavrin.log")) continue;
-        std::string path = relative.empty() ? name : relative + "\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            (*tree)[path] = kFolderMark;
-            Walk(folder + "\\" + name, path, tree);
-        } else {
-            (*tree)[path] = UpdaterSession::ReadWholeFile(folder + "\\" + name);
-        }
-    } while (::FindNextFileA(search, &found));
-    ::FindClose(search);
-}
-
-Tree Snapshot(const std::string& folder) {
-    Tree tree;
-    Walk(folder, "", &tree);
-    return tree;
-}
-
-// The paths where two trees differ, for the message.
-std::string Differences(const Tree& expected, const Tree& actual) {
-    std::string text;
-    for (const auto& [path, content] : expected) {
-        auto found = actual.find(path);
-        if (found == actual.end()) text += " missing:" + path;
-        else if (found->second != content) text += " differs:" + path;
-    }
-    for (const auto& [path, content] : actual) {
-        if (expected.count(path) == 0) text += " left over:" + path;
-    }
-    return text;
 }
 
 void RemoveTreeBelow(const std::string& folder, bool keepProgram) {
@@ -104,33 +62,9 @@ std::string TestKey(const std::string& name) {
     return folder.substr(0, folder.find_last_of('\\')) + "\\test-keys\\" + name;
 }
 
-// One coordinate as a DER INTEGER: leading zeros dropped, a zero added before a high bit.
-std::string DerInteger(const std::string& coordinate) {
-    size_t first = coordinate.find_first_not_of('\0');
-    std::string value = first == std::string::npos ? std::string(1, '\0') : coordinate.substr(first);
-    if (static_cast<unsigned char>(value[0]) & 0x80) value.insert(0, 1, '\0');
-    return std::string{0x02, static_cast<char>(value.size())} + value;
-}
-
 // What the publisher's tool writes as FILE.sig for `bytes`, made with the build's throw-away key.
 std::string PublisherSignature(const std::string& bytes) {
-    std::string blob = UpdaterSession::ReadWholeFile(TestKey("publisher-test.blob"));
-    BCRYPT_ALG_HANDLE opened = nullptr;
-    EXPECT_EQ(0, ::BCryptOpenAlgorithmProvider(&opened, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0));
-    ScopedCryptoAlgorithm ecdsa(opened);
-    BCRYPT_KEY_HANDLE imported = nullptr;
-    EXPECT_EQ(0, ::BCryptImportKeyPair(ecdsa.Get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, &imported,
-                                       reinterpret_cast<PUCHAR>(&blob[0]), static_cast<ULONG>(blob.size()), 0));
-    ScopedCryptoKey key(imported);
-    const std::string hex = Sha256Hex(bytes);
-    std::string hash(32, '\0');
-    for (size_t i = 0; i < 32; ++i) hash[i] = static_cast<char>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
-    std::string raw(64, '\0');
-    ULONG size = 0;
-    EXPECT_EQ(0, ::BCryptSignHash(key.Get(), nullptr, reinterpret_cast<PUCHAR>(&hash[0]), 32,
-                                  reinterpret_cast<PUCHAR>(&raw[0]), 64, &size, 0));
-    std::string body = DerInteger(raw.substr(0, 32)) + DerInteger(raw.substr(32));
-    return std::string{0x30, static_cast<char>(body.size())} + body;
+    return SignAsPublisher(bytes, UpdaterSession::ReadWholeFile(TestKey("publisher-test.blob")));
 }
 
 // A journal of an unfinished list lies in the program's folder.
@@ -537,6 +471,36 @@ TEST_F(UpdaterKilled, TheSecondRunOfAFinishedListFetchesNoPackageBytes) {
     EXPECT_EQ(0u, second.notesBytes + second.packageBytes);
     EXPECT_EQ(0, second.notesGets + second.packageGets);
     EXPECT_EQ("", Differences(first, Snapshot(m_session.Folder())));
+}
+
+// A package installed through its manifest from a native nginx (with_nginx.sh), killed while its
+// last entry streams: the rerun installs only what is missing, and the folder ends as one
+// uninterrupted install leaves it, with no side file left.
+TEST_F(UpdaterKilled, AStreamThroughAManifestCutByAKillConvergesOnTheRerun) {
+    if (!HasNginxPackage()) GTEST_SKIP() << "runs under tests/support/with_nginx.sh";
+    const std::string listTarget = Target("list.ini");
+    ServeUpdateFile(m_session.UrlFileTarget(m_game),
+                    "[config]\r\n" + m_game.configKey + "=" + m_server->Url(listTarget) + "\r\n", false);
+    ServeUpdateFile(listTarget, ManifestList(m_game.folder, "pkg.zip"), false);
+    ASSERT_NO_FATAL_FAILURE(m_session.Start());
+    RemoveTreeBelow(m_session.Folder(), true);
+    WriteTree(m_session.Local(m_game.folder), Snapshot(NginxFixture("start")));
+    ASSERT_NO_FATAL_FAILURE(m_session.SendRecords({m_session.Request(m_game)}));
+    // The entry before the last is in place: the last one is under way.
+    EXPECT_TRUE(WaitUntil([&] { return There("sub\\deep\\level.dat"); }, 30000, 1));
+    m_session.Program().Kill();
+
+    std::string boxes;
+    ASSERT_NO_FATAL_FAILURE(m_session.Relaunch());
+    ASSERT_NO_FATAL_FAILURE(RunToEnd(&boxes));
+    EXPECT_EQ("", boxes);
+    EXPECT_EQ("", Differences(Snapshot(NginxFixture("expected")), Snapshot(m_session.Local(m_game.folder))));
+    // The rerun asked for the package from the last entry on, not from its start.
+    const std::string log = UpdaterSession::ReadWholeFile(NginxFixture("nginx.log"));
+    const size_t rerun = log.rfind("\"GET /pkg.zip HTTP/1.1\" 206 ");
+    ASSERT_NE(std::string::npos, rerun) << log;
+    const uint64_t levelSize = Snapshot(NginxFixture("expected")).at("sub\\deep\\level.dat").size();
+    EXPECT_LE(std::stoull(log.substr(rerun + 28)), UpdaterSession::FileSize(NginxFixture("www/pkg.zip")) - levelSize) << log;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -98,6 +99,115 @@ int MavrinLaunches(const UpdaterSession& session) {
         ++launches;
     }
     return launches;
+}
+
+namespace {
+
+std::wstring Wide(const std::string& text, UINT codePage) {
+    int size = ::MultiByteToWideChar(codePage, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    ::MultiByteToWideChar(codePage, 0, text.c_str(), static_cast<int>(text.size()), &wide[0], size);
+    return wide;
+}
+
+std::string Utf8(const std::wstring& wide) {
+    int size = ::WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                                     nullptr);
+    std::string text(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), &text[0], size, nullptr, nullptr);
+    return text;
+}
+
+std::string ReadWide(const std::wstring& path) {
+    ScopedKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (file.IsValid() && ::ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+    return bytes;
+}
+
+void Walk(const std::wstring& folder, const std::string& relative, Tree* tree) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        // The run's own logs differ from run to run by nature.
+        if (relative.empty() && (name == L"output.txt" || name == L"Mavrin.log")) continue;
+        const std::string path = relative.empty() ? Utf8(name) : relative + "\\" + Utf8(name);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            (*tree)[path] = kFolderMark;
+            Walk(folder + L"\\" + name, path, tree);
+        } else {
+            (*tree)[path] = ReadWide(folder + L"\\" + name);
+        }
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+}
+
+}  // namespace
+
+const char kFolderMark[] = "<folder>";
+
+Tree Snapshot(const std::string& folder) {
+    Tree tree;
+    Walk(Wide(folder, CP_ACP), "", &tree);
+    return tree;
+}
+
+std::string Differences(const Tree& expected, const Tree& actual) {
+    std::string text;
+    for (const auto& [path, content] : expected) {
+        auto found = actual.find(path);
+        if (found == actual.end()) text += " missing:" + path;
+        else if (found->second != content) text += " differs:" + path;
+    }
+    for (const auto& [path, content] : actual) {
+        if (expected.count(path) == 0) text += " left over:" + path;
+    }
+    return text;
+}
+
+void WriteTree(const std::string& folder, const Tree& tree) {
+    const std::wstring base = Wide(folder, CP_ACP);
+    ::CreateDirectoryW(base.c_str(), nullptr);
+    // A folder sorts before what it holds.
+    for (const auto& [path, content] : tree) {
+        const std::wstring full = base + L"\\" + Wide(path, CP_UTF8);
+        if (content == kFolderMark) {
+            ::CreateDirectoryW(full.c_str(), nullptr);
+            continue;
+        }
+        ScopedKernelHandle file(::CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        EXPECT_TRUE(file.IsValid() && ::WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()),
+                                                  &written, nullptr))
+            << path;
+    }
+}
+
+bool HasNginxPackage() { return std::getenv("UPDATER_NGINX_PORT") != nullptr; }
+
+std::string NginxUrl(const std::string& name) {
+    return std::string("http://127.0.0.1:") + std::getenv("UPDATER_NGINX_PORT") + "/" + name;
+}
+
+std::string NginxFixture(const std::string& relative) {
+    std::string path = std::string("Z:") + std::getenv("UPDATER_PACKAGE_DIR") + "/" + relative;
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    return path;
+}
+
+std::string ManifestList(const std::string& folder, const std::string& zipName) {
+    std::string manifest = UpdaterSession::ReadWholeFile(NginxFixture("manifest.sha256")).substr(0, 64);
+    return "[list0]\r\naction=1\r\ncmd=CRE\r\ndestfile=" + folder + "\r\n[list1]\r\naction=3\r\nsrcfile=" +
+           NginxUrl(zipName) + "\r\ndestfile=" + folder + "\\pkg.zip\r\ncmd=DEC\r\nmanifest=" + manifest +
+           "\r\n[list2]\r\naction=0\r\n";
 }
 
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD stepMs) {

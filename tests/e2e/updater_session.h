@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -110,6 +111,27 @@ void ExpectGameInstalled(const UpdaterSession& session, const E2eGame& game);
 
 // How many starts of the lobby client Mavrin.exe recorded beside the program.
 int MavrinLaunches(const UpdaterSession& session);
+
+// A folder's content by relative path (UTF-8, '\\' separators): a file's bytes, or
+// kFolderMark for a folder. The run's own logs at the top are left out.
+using Tree = std::map<std::string, std::string>;
+extern const char kFolderMark[];
+// `folder` is a Windows path in the test's code page.
+Tree Snapshot(const std::string& folder);
+// The paths where two trees differ, for a message; empty when they are the same.
+std::string Differences(const Tree& expected, const Tree& actual);
+// Creates the tree's folders and files under `folder`.
+void WriteTree(const std::string& folder, const Tree& tree);
+
+// The package with_nginx.sh serves from a native nginx, with its manifest; none when the
+// test program runs without it.
+bool HasNginxPackage();
+std::string NginxUrl(const std::string& name);
+// A file of the fixture folder, as a Windows path.
+std::string NginxFixture(const std::string& relative);
+// An update list that creates `folder` and installs the served `zipName` into it through the
+// package's manifest.
+std::string ManifestList(const std::string& folder, const std::string& zipName);
 
 // Polls `done` every `stepMs`; false when it is still false after `timeoutMs`.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD stepMs = 20);

@@ -10,7 +10,7 @@
 #     tampered.txt the name (as stored) of the entry whose bytes tampered.zip changes
 #     nginx.log    the access log
 # Served: /pkg.zip and /pkg.zip.manifest; /tampered.zip (one stored entry's byte flipped) with
-# the same manifest; /bare.zip, a copy of the package without a manifest.
+# the same manifest.
 #   with_nginx.sh MAKE_MANIFEST COMMAND...
 set -euo pipefail
 make_manifest=$1
@@ -37,7 +37,6 @@ printf 'a file with a GBK name\r\n' >"$src/sub/$(printf '\xd3\xce\xcf\xb7').txt"
 head -c 3145728 /dev/urandom >"$src/big.bin"
 (cd "$src" && zip -q -r -n .dat:.bin "$dir/www/pkg.zip" readme.txt empty.txt sub big.bin)
 python3 "$make_manifest" "$dir/www/pkg.zip" >"$dir/manifest.sha256"
-cp "$dir/www/pkg.zip" "$dir/www/bare.zip"
 
 # The tampered copy: one byte in the middle of the stored sub/deep/level.dat.
 cp "$dir/www/pkg.zip" "$dir/www/tampered.zip"

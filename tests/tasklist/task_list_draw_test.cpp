@@ -273,3 +273,30 @@ TEST_F(TaskListDraw, ButtonsOfARemovedLastRowAreHidden) {
 }
 
 }  // namespace
+
+// Refreshes that show nothing new: a waiting row given a speed of 0 again after another row's
+// speed repaints nothing; a refresh of every row, which ends on the row already selected,
+// changes no selection.
+TEST_F(TaskListDraw, ARepeatedZeroSpeedRepaintsNothing) {
+    AddRows(2);
+    m_window.Redraw();
+    List().SetItemSpeed(0, 200.0f);
+    ::ValidateRect(List().GetSafeHwnd(), nullptr);
+    List().SetItemSpeed(1, 0.0f);
+    EXPECT_FALSE(::GetUpdateRect(List().GetSafeHwnd(), nullptr, FALSE)) << "row 1's empty speed cell was rewritten";
+}
+
+TEST_F(TaskListDraw, ARefreshEndingOnTheSelectedRowChangesNoSelection) {
+    AddRows(4);
+    List().SetItemProgress(3, 0.0f);
+    ASSERT_EQ(static_cast<UINT>(LVIS_SELECTED), List().GetItemState(3, LVIS_SELECTED));
+    const int before = m_window.SelectionChanges();
+    for (int row = 0; row < 4; ++row) {
+        List().SetItemPhase(row, 0);
+        List().SetItemProgress(row, 0.1f);
+        List().SetItemSpeed(row, row == 0 ? 200.0f : 0.0f);
+    }
+    EXPECT_EQ(static_cast<UINT>(LVIS_SELECTED), List().GetItemState(3, LVIS_SELECTED));
+    EXPECT_EQ(1, static_cast<int>(List().SendMessage(LVM_GETSELECTEDCOUNT)));
+    EXPECT_EQ(before, m_window.SelectionChanges());
+}

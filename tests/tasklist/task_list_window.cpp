@@ -82,6 +82,10 @@ LRESULT CALLBACK TaskListWindow::FrameProc(HWND hwnd, UINT message, WPARAM wPara
             self->m_drawn[static_cast<int>(item->itemID)] = item->rcItem;
             return list->OnDrawItem(item);
         }
+        if (message == WM_NOTIFY && reinterpret_cast<const NMHDR*>(lParam)->code == LVN_ITEMCHANGED) {
+            const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
+            if ((change->uNewState ^ change->uOldState) & LVIS_SELECTED) ++self->m_selectionChanges;
+        }
         if (message == WM_MEASUREITEM) {
             list->OnMeasureItem(reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
             return TRUE;

@@ -45,11 +45,14 @@ public:
     // The button's window rectangle in list client coordinates.
     RECT ButtonRect(KvButton* button);
     static void Pump(DWORD ms);
+    // Selection changes the list view has notified so far.
+    int SelectionChanges() const { return m_selectionChanges; }
 
 private:
     static LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     std::map<int, RECT> m_drawn;
+    int m_selectionChanges = 0;
     ScopedModule m_skin;
     HWND m_frame = nullptr;
     CMavrinDlg m_list;

@@ -11,6 +11,7 @@
 #include "framework/crypto_handles.h"
 #include "framework/scoped_handle.h"
 #include "framework/trace.h"
+#include "tests/support/publisher_signature.h"
 #include "tests/update/engine_fixture.h"
 #include "tests/update/zip_writer.h"
 #include "update/publisher_key.h"
@@ -47,31 +48,9 @@ std::string Hex(const std::string& bytes) {
     return hex;
 }
 
-// One coordinate as a DER INTEGER: leading zeros dropped, a zero added before a high bit.
-std::string DerInteger(const std::string& coordinate) {
-    size_t first = coordinate.find_first_not_of('\0');
-    std::string value = first == std::string::npos ? std::string(1, '\0') : coordinate.substr(first);
-    if (static_cast<unsigned char>(value[0]) & 0x80) value.insert(0, 1, '\0');
-    return std::string{0x02, static_cast<char>(value.size())} + value;
-}
-
 // What `openssl dgst -sha256 -sign` would write for `bytes`, made with `signer`'s private key.
 std::string Sign(const std::string& bytes, const std::string& signer) {
-    std::string blob = ReadWholeFile(KeyPath(signer + ".blob"));
-    BCRYPT_ALG_HANDLE opened = nullptr;
-    EXPECT_EQ(0, ::BCryptOpenAlgorithmProvider(&opened, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0));
-    ScopedCryptoAlgorithm ecdsa(opened);
-    BCRYPT_KEY_HANDLE imported = nullptr;
-    EXPECT_EQ(0, ::BCryptImportKeyPair(ecdsa.Get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, &imported,
-                                       reinterpret_cast<PUCHAR>(&blob[0]), static_cast<ULONG>(blob.size()), 0));
-    ScopedCryptoKey key(imported);
-    std::string hash = Sha256(bytes);
-    std::string raw(64, '\0');
-    ULONG size = 0;
-    EXPECT_EQ(0, ::BCryptSignHash(key.Get(), nullptr, reinterpret_cast<PUCHAR>(&hash[0]), 32,
-                                  reinterpret_cast<PUCHAR>(&raw[0]), 64, &size, 0));
-    std::string body = DerInteger(raw.substr(0, 32)) + DerInteger(raw.substr(32));
-    return std::string{0x30, static_cast<char>(body.size())} + body;
+    return SignAsPublisher(bytes, ReadWholeFile(KeyPath(signer + ".blob")));
 }
 
 std::vector<unsigned char> KeyBlob(const std::string& name) {

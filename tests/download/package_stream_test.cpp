@@ -1,0 +1,91 @@
+// The package stream against a scripted server: the receiver gets the package's bytes in order
+// from where it asked, again from where it takes up after a lost connection, and nothing else.
+#include "download/package_stream.h"
+#include "tests/download/download_fixture.h"
+
+namespace {
+
+const char kPackage[] = "/games/demo/game.zip";
+const uint64_t kFrom = 100;
+const uint64_t kTakeUpAt = 1000;  // where the receiver's entry under way began
+
+// What an installer does with the bytes, reduced to keeping them: each block must continue the
+// last, and a restart drops what came after the entry under way began.
+struct Receiver {
+    uint64_t start = kFrom;
+    std::string bytes;
+    int restarts = 0;
+    bool refuse = false;
+
+    bool Take(uint64_t offset, const char* data, size_t size) {
+        if (refuse || offset != start + bytes.size()) return false;
+        bytes.append(data, size);
+        return true;
+    }
+    uint64_t Restart() {
+        ++restarts;
+        bytes.resize(kTakeUpAt - start);
+        return kTakeUpAt;
+    }
+};
+
+class PackageStream : public DownloadTest {
+protected:
+    StreamOutcome Stream(const ServedFile& file, uint64_t zipSize, Receiver* receiver) {
+        m_server.Serve(kPackage, file);
+        TaskPtr task = NewTask();
+        return StreamPackage(
+            m_server.Url(kPackage), kFrom, zipSize, zipSize - kFrom, *task,
+            [receiver](uint64_t offset, const char* data, size_t size) { return receiver->Take(offset, data, size); },
+            [receiver] { return receiver->Restart(); });
+    }
+};
+
+TEST_F(PackageStream, HandsOnThePackageFromTheAskedOffsetAndResumesWhereTheReceiverTakesUp) {
+    const std::string body = MakeBody(300000, 5);
+    ServedFile cut{body};
+    cut.etag = "\"v1\"";
+    cut.cutAfter = {50000};
+    ServedFile noRanges{body};
+    noRanges.range = RangeMode::Ignore;
+    for (const ServedFile& file : {cut, noRanges}) {
+        Receiver receiver;
+        EXPECT_EQ(StreamOutcome::Complete, Stream(file, body.size(), &receiver));
+        EXPECT_TRUE(receiver.bytes == body.substr(kFrom));
+        EXPECT_EQ(file.cutAfter.empty() ? 0 : 1, receiver.restarts);
+    }
+    // The resumed request asked from the receiver's offset, for the same file only.
+    const std::vector<SeenRequest> seen = m_server.Requests();
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ("bytes=100-", seen[0].rangeValue);
+    EXPECT_EQ("bytes=1000-", seen[1].rangeValue);
+    EXPECT_EQ("\"v1\"", FindHeader(seen[1].rawHead, "If-Range"));
+    EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(PackageStream, EndsOnAMissingPackageAnotherSizeOrARefusingReceiver) {
+    const std::string body = MakeBody(20000, 6);
+    ServedFile missing{body};
+    missing.fixedStatus = 404;
+    const struct {
+        ServedFile file;
+        uint64_t zipSize;
+        bool refuse;
+        StreamOutcome outcome;
+        size_t boxes;  // shown so far
+    } cases[] = {
+        {missing, body.size(), false, StreamOutcome::NotFound, 0},
+        {ServedFile{body}, body.size() + 1, false, StreamOutcome::Failed, 1},
+        {ServedFile{body}, body.size(), true, StreamOutcome::Failed, 1},
+    };
+    for (const auto& c : cases) {
+        Receiver receiver;
+        receiver.refuse = c.refuse;
+        EXPECT_EQ(c.outcome, Stream(c.file, c.zipSize, &receiver));
+        EXPECT_EQ(c.boxes, Boxes().size());
+    }
+    ASSERT_EQ(1u, Boxes().size());
+    EXPECT_EQ("校验文件" + m_server.Url(kPackage) + "失败.", Boxes()[0].text);
+}
+
+}  // namespace

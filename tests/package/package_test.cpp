@@ -1,0 +1,235 @@
+// The package manifest's checks, and the stream installer fed the zips of build/test-data/unzip
+// (Info-ZIP, Python's zipfile, raw GBK names) in random blocks, with manifests made here from
+// the zip's own directory; each zip's tree there is what unpacking it must give.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "components/unzip/Unzip.h"
+#include "components/unzip/entry_layout.h"
+#include "components/unzip/entry_name.h"
+#include "framework/sha256.h"
+#include "package/package_manifest.h"
+#include "package/stream_installer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kHash(64, 'a');
+
+// A zip of 200 bytes holding a folder, a stored file and a deflated one.
+std::string GoodManifest(const std::string& second = "entry 8 0 21025 24576 - 73 110 20 35 0000abcd " + kHash +
+                                                     " sub/b.txt") {
+    return "zip-manifest 1\r\nzip 200 " + kHash + "\r\n" +
+           "entry 0 0 21025 24576 1610712000 0 34 0 0 00000000 " + kHash + " sub/\r\n" +
+           "entry 0 2048 21025 24576 -5 34 70 3 3 0000abcd " + kHash + " sub/a file.txt\r\n" + second +
+           "\r\nend 3\r\n";
+}
+
+TEST(PackageManifest, ReadsAGoodManifest) {
+    PackageManifest manifest;
+    std::string why;
+    ASSERT_TRUE(ParsePackageManifest(GoodManifest(), &manifest, &why)) << why;
+    ASSERT_EQ(manifest.entries.size(), 3u);
+    EXPECT_EQ(manifest.zipSize, 200u);
+    EXPECT_TRUE(manifest.entries[0].isDirectory);
+    const ManifestEntry& file = manifest.entries[1];
+    EXPECT_EQ(file.rawName, "sub/a file.txt");
+    EXPECT_EQ(file.relativePath, L"sub\\a file.txt");
+    EXPECT_EQ(file.flags, 2048u);
+    EXPECT_TRUE(file.hasUnixTime);
+    EXPECT_EQ(file.unixTime, -5);
+    EXPECT_EQ(file.crc32, 0xabcdu);
+    EXPECT_FALSE(manifest.entries[2].hasUnixTime);
+}
+
+TEST(PackageManifest, RefusesWhatCannotBeInstalledSafely) {
+    const std::string tail = " - 73 110 20 35 0000abcd " + kHash + " ";
+    const struct {
+        const char* fault;  // also what the reason says
+        std::string secondLine;
+    } cases[] = {
+        {"overlap", "entry 8 0 21025 24576 - 72 110 20 35 0000abcd " + kHash + " b.txt"},
+        {"out of order", "entry 8 0 21025 24576 - 20 110 20 35 0000abcd " + kHash + " b.txt"},
+        {"beyond the zip", "entry 8 0 21025 24576 - 73 110 95 35 0000abcd " + kHash + " b.txt"},
+        {"unsafe name", "entry 8 0 21025 24576" + tail + "..\\x"},
+        {"duplicate path", "entry 8 0 21025 24576" + tail + "SUB/A File.txt"},
+        {"method 12", "entry 12 0 21025 24576" + tail + "b.txt"},
+        {"bad hex", "entry 8 0 21025 24576 - 73 110 20 35 0000ABCD " + kHash + " b.txt"},
+        {"encrypted", "entry 8 1 21025 24576" + tail + "b.txt"},
+        {"bad number", "entry 8 0 021025 24576" + tail + "b.txt"},
+    };
+    for (const auto& c : cases) {
+        PackageManifest manifest;
+        std::string why;
+        EXPECT_FALSE(ParsePackageManifest(GoodManifest(c.secondLine), &manifest, &why)) << c.fault;
+        EXPECT_NE(why.find(c.fault), std::string::npos) << why;
+    }
+}
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+fs::path DataDir() {
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    return fs::path(exe).parent_path().parent_path() / L"test-data" / L"unzip";
+}
+
+// The manifest the publisher would make, from the zip's directory and the tree it unpacks to.
+PackageManifest MakeManifest(const fs::path& zip, const fs::path& tree) {
+    unzip::CArchiveFile archive;
+    unzip::CZipDirectory directory;
+    EXPECT_TRUE(archive.Open(zip.wstring()));
+    EXPECT_EQ(unzip::ReadZipDirectory(archive, directory), UNZIP_OK);
+    std::string zipHash;
+    BytesSha256(ReadAll(zip), &zipHash);
+    std::ostringstream text;
+    text << "zip-manifest 1\r\nzip " << archive.Size() << " " << zipHash << "\r\n";
+    for (const unzip::CZipEntry& e : directory.entries) {
+        uint64_t dataOffset = 0;
+        std::wstring path;
+        bool isDirectory = false;
+        EXPECT_EQ(unzip::LocateEntryData(archive, directory.directoryOffset, e, dataOffset), UNZIP_OK);
+        EXPECT_EQ(unzip::MakeEntryPath(e, path, isDirectory), UNZIP_OK);
+        std::string sha;
+        if (isDirectory) BytesSha256("", &sha);
+        else FileSha256((tree / path).wstring(), &sha);
+        char crc[9];
+        snprintf(crc, sizeof crc, "%08x", e.crc);
+        text << "entry " << e.method << " " << e.flags << " " << e.dosDate << " " << e.dosTime << " "
+             << (e.hasUnixTime ? std::to_string(e.unixTime) : "-") << " " << e.localHeaderOffset << " " << dataOffset
+             << " " << e.compressedSize << " " << e.uncompressedSize << " " << crc << " " << sha << " " << e.rawName
+             << "\r\n";
+    }
+    text << "end " << directory.entries.size() << "\r\n";
+    PackageManifest manifest;
+    std::string why;
+    EXPECT_TRUE(ParsePackageManifest(text.str(), &manifest, &why)) << why;
+    return manifest;
+}
+
+// Relative path -> content ("/" for a folder) of everything below `root`.
+std::map<std::wstring, std::string> Tree(const fs::path& root) {
+    std::map<std::wstring, std::string> tree;
+    for (const auto& item : fs::recursive_directory_iterator(root))
+        tree[item.path().lexically_relative(root).wstring()] = item.is_directory() ? "/" : ReadAll(item.path());
+    return tree;
+}
+
+// A zip of the test data, a fresh folder to install it into, and its bytes fed in random blocks.
+class PackageInstall : public ::testing::Test {
+protected:
+    void Load(const wchar_t* zipName, const wchar_t* treeName) {
+        tree = DataDir() / L"trees" / treeName;
+        zip = ReadAll(DataDir() / zipName);
+        manifest = MakeManifest(DataDir() / zipName, tree);
+        folder = fs::temp_directory_path() / (L"package-test-" + std::to_wstring(GetCurrentProcessId()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+    std::string GbkFolder() const {
+        char gbk[MAX_PATH * 2];
+        WideCharToMultiByte(936, 0, folder.c_str(), -1, gbk, sizeof gbk, nullptr, nullptr);
+        return gbk;
+    }
+    // Feeds [from, to) in blocks of 1 byte to 64 KiB.
+    bool Feed(StreamInstaller& installer, uint64_t from, uint64_t to) {
+        while (from < to) {
+            size_t block = std::min<uint64_t>(to - from, std::uniform_int_distribution<size_t>(1, 65536)(random));
+            if (!installer.Feed(from, zip.data() + from, block)) return false;
+            from += block;
+        }
+        return true;
+    }
+    const ManifestEntry& Largest() const {
+        return *std::max_element(manifest.entries.begin(), manifest.entries.end(),
+                                 [](const ManifestEntry& a, const ManifestEntry& b) { return a.dataLength < b.dataLength; });
+    }
+
+    fs::path tree, folder;
+    std::string zip;
+    PackageManifest manifest;
+    std::mt19937 random{22};
+};
+
+TEST_F(PackageInstall, EveryKindOfZipInstallsItsTreeByteForByte) {
+    const std::pair<const wchar_t*, const wchar_t*> zips[] = {
+        {L"infozip_deflate.zip", L"ascii"}, {L"infozip_stored.zip", L"ascii"}, {L"infozip_stream.zip", L"ascii"},
+        {L"infozip_zip64.zip", L"ascii"},   {L"python_deflate.zip", L"python"}, {L"gbk_raw.zip", L"gbk"}};
+    for (const auto& z : zips) {
+        Load(z.first, z.second);
+        StreamInstaller installer(manifest, GbkFolder());
+        uint64_t from = installer.Plan();
+        EXPECT_EQ(from, 0u);
+        ASSERT_TRUE(Feed(installer, from, zip.size())) << installer.FailureReason();
+        EXPECT_TRUE(installer.Done());
+        EXPECT_EQ(Tree(folder), Tree(tree)) << fs::path(z.first).string();
+    }
+}
+
+TEST_F(PackageInstall, ARestartInsideAnEntryConverges) {
+    Load(L"infozip_deflate.zip", L"ascii");
+    StreamInstaller installer(manifest, GbkFolder());
+    const ManifestEntry& big = Largest();
+    ASSERT_TRUE(Feed(installer, installer.Plan(), big.dataOffset + big.dataLength / 2));
+    uint64_t from = installer.Restart();
+    EXPECT_EQ(from, big.localHeaderOffset);
+    ASSERT_TRUE(Feed(installer, from, zip.size()));
+    EXPECT_TRUE(installer.Done());
+    EXPECT_EQ(Tree(folder), Tree(tree));
+}
+
+TEST_F(PackageInstall, ATamperedEntryFailsAndLeavesTheOtherFilesWhole) {
+    Load(L"infozip_stored.zip", L"ascii");
+    const ManifestEntry& big = Largest();
+    zip[big.dataOffset + big.dataLength / 2] ^= 1;
+    fs::create_directories((folder / big.relativePath).parent_path());
+    std::ofstream(folder / big.relativePath) << "old release";
+    StreamInstaller installer(manifest, GbkFolder());
+    EXPECT_FALSE(Feed(installer, installer.Plan(), zip.size()));
+    EXPECT_EQ(installer.FailedPath(), GbkFolder() + "\\" + fs::path(big.relativePath).string());
+    EXPECT_EQ(ReadAll(folder / big.relativePath), "old release");
+    std::map<std::wstring, std::string> expected = Tree(tree);
+    for (const auto& item : Tree(folder))
+        if (item.first != big.relativePath) {
+            EXPECT_EQ(item.second, expected[item.first]) << item.first;
+        }
+}
+
+TEST_F(PackageInstall, PlanSkipsEntriesAlreadyInstalled) {
+    Load(L"infozip_deflate.zip", L"ascii");
+    StreamInstaller first(manifest, GbkFolder());
+    ASSERT_TRUE(Feed(first, first.Plan(), zip.size()));
+    const ManifestEntry& changed = *std::find_if(manifest.entries.rbegin(), manifest.entries.rend(),
+                                                 [](const ManifestEntry& e) { return e.size > 0; });
+    std::ofstream(folder / changed.relativePath) << "damaged";
+    const fs::file_time_type marked = fs::last_write_time(folder / changed.relativePath);
+    for (const ManifestEntry& e : manifest.entries)
+        if (&e != &changed && !e.isDirectory) fs::last_write_time(folder / e.relativePath, marked);
+
+    StreamInstaller second(manifest, GbkFolder());
+    uint64_t from = second.Plan();
+    EXPECT_EQ(from, changed.localHeaderOffset);
+    EXPECT_EQ(second.NeededBytes(), zip.size() - from);
+    ASSERT_TRUE(Feed(second, from, zip.size()));
+    EXPECT_EQ(Tree(folder), Tree(tree));
+    for (const ManifestEntry& e : manifest.entries)
+        if (&e != &changed && !e.isDirectory) {
+            EXPECT_EQ(fs::last_write_time(folder / e.relativePath), marked) << e.rawName;
+        }
+    EXPECT_EQ(StreamInstaller(manifest, GbkFolder()).Plan(), manifest.zipSize);
+}
+
+}  // namespace
