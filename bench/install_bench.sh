@@ -143,7 +143,7 @@ updater_run() {
     --request "42,Game,$base/url.ini,game" --exit-on reports:1 --timeout 900 2>&1 | stamp_lines > "$dir.lobby.log") &
   local lobby=$!
   pids+=($lobby)
-  for _ in $(seq 1 300); do grep -q 'listening on' "$dir.lobby.log" && break; sleep 0.1; done
+  for _ in $(seq 1 300); do grep -qs 'listening on' "$dir.lobby.log" && break; sleep 0.1; done
   watch_disk "$dir"
   (cd "$dir" && exec "$build/wine-run.sh" ./updater.exe) &
   local updater=$!
