@@ -66,3 +66,40 @@ wineserver_pid() {
   done
   echo 0
 }
+
+# nginx from Debian's packages serving the folder $1 on a free loopback port, with its
+# configuration, logs and temporary files in $work/nginx; sets $nginx_port.
+start_nginx() {
+  local conf="$work/nginx" code=000
+  nginx_port=$(free_port)
+  mkdir -p "$conf"
+  cat > "$conf/nginx.conf" <<CONF
+daemon off;
+worker_processes 1;
+pid $conf/nginx.pid;
+error_log $conf/error.log;
+events { worker_connections 64; }
+http {
+  access_log $conf/access.log;
+  client_body_temp_path $conf;
+  proxy_temp_path $conf;
+  fastcgi_temp_path $conf;
+  uwsgi_temp_path $conf;
+  scgi_temp_path $conf;
+  default_type application/octet-stream;
+  sendfile on;
+  server {
+    listen 127.0.0.1:$nginx_port;
+    root $1;
+  }
+}
+CONF
+  /usr/sbin/nginx -c "$conf/nginx.conf" -p "$conf" &
+  pids+=($!)
+  for _ in $(seq 1 100); do
+    code=$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$nginx_port/" || true)
+    [ "$code" != 000 ] && return 0
+    sleep 0.1
+  done
+  echo "bench: nginx did not start"; cat "$conf/error.log"; exit 1
+}

@@ -2,6 +2,8 @@
 # The product's main job on this machine: the lobby asks for a game, the updater fetches its
 # update files from the update server, downloads and unpacks the package, runs the list's
 # file commands, launches the lobby client, reports to the lobby and opens the game's room.
+# The package carries a manifest, so it is installed entry by entry while its bytes arrive and
+# never lands on disk as an archive.
 # The update files are signed with a throw-away publisher key whose public half is installed
 # beside the updater, so the updater runs them only because their signatures verify and their
 # release sections say they belong to the URLs they came from, are current and not older than
@@ -45,6 +47,9 @@ openssl ec -in "$demo/publisher/publisher.pem" -pubout -out "$demo/program/updat
 "$root/scripts/sign-update.sh" "$demo/server" "$demo/publisher/publisher.pem" --base-url "http://127.0.0.1:$http_port" |
   sed 's/^/  /'
 echo "demo: the public key is installed as $demo/program/update-key.pub"
+package_manifest="$demo/server/demo/DemoGame.zip.manifest"
+echo "demo: the package's manifest, named by manifest= in the list: demo/DemoGame.zip.manifest," \
+  "$(grep -c '^entry ' "$package_manifest" 2>/dev/null || echo 0) entries"
 
 # The update server, slowed down so the download can be seen (and photographed) in progress.
 WINEDEBUG=-all "$build/wine-run.sh" "$build/bin/update-server.exe" --root "Z:${demo//\//\\}\\server" --port "$http_port" \
@@ -62,6 +67,14 @@ pids+=($lobby)
 tail -n +1 -f "$demo/lobby.log" --pid "$lobby" | sed -u 's/^/  /' &
 for _ in $(seq 1 100); do grep -q 'listening on' "$demo/lobby.log" && break; sleep 0.1; done
 
+# Every name of an archive file (the package or its side file) that shows up in the game's
+# folder while the updater runs.
+archive_seen="$demo/archive-files-seen.txt"
+: > "$archive_seen"
+(while :; do ls "$demo/program/DemoGame" 2>/dev/null | grep -i '^DemoGame\.zip' >> "$archive_seen" || true; sleep 0.05; done) &
+watcher=$!
+pids+=($watcher)
+
 trace="$demo/updater-trace.txt"
 : > "$trace"
 # The updater's trace lines reach Wine's debug log; the filter turns them back into text.
@@ -73,7 +86,7 @@ pids+=($updater)
 # The screenshot, once the package is coming in.
 screenshot="$demo/screenshot-mid-download.png"
 for _ in $(seq 1 600); do
-  grep -q 'InternetGetFileShowOnList' "$trace" && break
+  grep -q -E 'StreamPackage|no manifest at' "$trace" && break
   sleep 0.1
 done
 sleep 1.5
@@ -86,6 +99,7 @@ for _ in $(seq 1 100); do
   kill -0 "$updater" 2>/dev/null || { updater_ended=yes; break; }
   sleep 0.1
 done
+kill "$watcher" 2>/dev/null || true
 
 echo
 echo "demo: what the lobby received:"
@@ -110,11 +124,23 @@ accepted=$(grep -c 'release of .* accepted' "$trace" || true)
 grep -E 'publisher key|signature of|release of' "$trace" | sed 's/^ *updater: qen: /  /' || echo "  none"
 echo "demo: serials the updater recorded ($demo/program/update-serials.txt):"
 sed 's/\r$//; s/^/  /' "$demo/program/update-serials.txt" 2>/dev/null || echo "  none"
+echo "demo: how the package was installed:"
+zip_requests=$(grep -c 'GET /demo/DemoGame\.zip ' "$demo/server.log" || true)
+if grep -q 'GET /demo/DemoGame\.zip\.manifest 200' "$demo/server.log" && ! grep -q 'no manifest at' "$trace" &&
+   [ ! -s "$archive_seen" ]; then
+  through_manifest=yes
+  echo "  through its manifest: the updater fetched demo/DemoGame.zip.manifest, read DemoGame.zip in" \
+    "$zip_requests request(s) and installed its entries as they arrived; no archive file appeared in DemoGame/"
+else
+  through_manifest=no
+  echo "  not through its manifest (manifest requests: $(grep -c 'DemoGame\.zip\.manifest' "$demo/server.log" || true)," \
+    "archive files seen: $(sort -u "$archive_seen" | tr '\n' ' '))"
+fi
 
 if [ "$installed" = yes ] && [ "$lobby_status" -eq 0 ] && grep -q 'task-ended report' "$demo/lobby.log" &&
-   [ -f "$demo/program/Mavrin.log" ] && [ "$verified" -eq 2 ] && [ "$accepted" -eq 2 ]; then
-  echo "demo: OK - the update URL file and the list were verified and their releases accepted, the game was installed and the lobby got the task-ended report and the start-game-room request"
+   [ -f "$demo/program/Mavrin.log" ] && [ "$verified" -eq 2 ] && [ "$accepted" -eq 2 ] && [ "$through_manifest" = yes ]; then
+  echo "demo: OK - the update URL file and the list were verified and their releases accepted, the game was installed through its package's manifest and the lobby got the task-ended report and the start-game-room request"
   exit 0
 fi
-echo "demo: FAILED - installed: $installed, lobby exit status: $lobby_status, signatures verified: $verified of 2, releases accepted: $accepted of 2 (see $demo)"
+echo "demo: FAILED - installed: $installed, lobby exit status: $lobby_status, signatures verified: $verified of 2, releases accepted: $accepted of 2, through the manifest: $through_manifest (see $demo)"
 exit 1

@@ -5,7 +5,9 @@ zip package with sub-folders, and two small files.
     make_demo_game.py ROOT BASE_URL [PACKAGE_MIB]
 
 ROOT/demo/ receives url.ini, list.ini, DemoGame.zip, readme.txt and version.txt; BASE_URL is
-where ROOT is served (http://127.0.0.1:PORT). Prints the files the game installs, one per line,
+where ROOT is served (http://127.0.0.1:PORT). The list downloads and unpacks the zip in one
+entry, so the publisher's tool (sign-update.sh) gives it a manifest and the updater installs
+it while its bytes arrive. Prints the files the game installs, one per line,
 relative to the updater's folder, so the demo can check them after the run."""
 import os
 import random
@@ -25,7 +27,8 @@ def main(root, base, package_mib):
     url = base.rstrip("/") + "/demo/"
     rng = random.Random(42)
 
-    # The package: a few MiB across sub-folders, one name in Chinese (stored as GBK text).
+    # The package: a few MiB across sub-folders, one name in Chinese (stored as GBK text), the
+    # random data stored as it is, the rest deflated.
     members = {
         "bin/game.dat": bytes(rng.getrandbits(8) for _ in range(256 * 1024)),
         "data/level1.pak": os.urandom(package_mib * 1024 * 1024 // 2),
@@ -34,7 +37,7 @@ def main(root, base, package_mib):
     }
     with zipfile.ZipFile(os.path.join(demo, GAME + ".zip"), "w", zipfile.ZIP_DEFLATED) as package:
         for name, data in members.items():
-            package.writestr(name, data)
+            package.writestr(name, data, zipfile.ZIP_STORED if name == "data/level1.pak" else None)
 
     with open(os.path.join(demo, "readme.txt"), "wb") as f:
         f.write(crlf(["示例游戏 - demo game", "Installed by the updater."]))

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""The publisher's manifest tool on zips made by Info-ZIP the ways publishers make them: every
-entry's data must be found at the offsets the manifest gives, and hash to what it says."""
+"""The publisher's tools: manifests of zips made by Info-ZIP the ways publishers make them (every
+entry's data must be found at the offsets the manifest gives and hash to what it says), and the
+manifest= lines the signing script keeps current."""
 import hashlib
 import os
 import subprocess
@@ -11,13 +12,14 @@ import zlib
 
 SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
 TOOL = os.path.join(SCRIPTS, "make_manifest.py")
+SIGN = os.path.join(SCRIPTS, "sign-update.sh")
 
 
 def run(*args, cwd=None, stdin=None, stdout=subprocess.PIPE):
     return subprocess.run(args, cwd=cwd, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
 
 
-class MakeManifestTest(unittest.TestCase):
+class PublisherToolsTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
         self.src = os.path.join(self.dir.name, "src")
@@ -81,6 +83,34 @@ class MakeManifestTest(unittest.TestCase):
         self.assertEqual(result.returncode, 3)
         self.assertIn(b"warning", result.stderr)
         self.assertFalse(os.path.exists(path + ".manifest"))
+
+    def test_publisher_without_key_gets_manifest_lines_kept_current(self):
+        served = os.path.join(self.dir.name, "served")
+        os.makedirs(served)
+        package = os.path.join(served, "game.zip")
+        self.assertEqual(run("zip", "-q", "-r", package, ".", cwd=self.src).returncode, 0)
+        listing = os.path.join(served, "list.ini")
+        with open(listing, "wb") as f:
+            f.write(b"[list0]\r\naction=3\r\nsrcfile=http://host/game.zip\r\n"
+                    b"destfile=Game\\game.zip\r\ncmd=DEC\r\nmanifest=stale\r\n[list1]\r\naction=0\r\n")
+
+        def manifest_lines():
+            with open(listing, "rb") as f:
+                return [line for line in f.read().split(b"\r\n") if line.startswith(b"manifest=")]
+        for _ in range(2):  # a second run refreshes rather than adds
+            result = run("bash", SIGN, served)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            with open(package + ".manifest", "rb") as f:
+                self.assertEqual(manifest_lines(), [b"manifest=" + hashlib.sha256(f.read()).hexdigest().encode()])
+        self.assertFalse(os.path.exists(listing + ".sig"))
+
+        # The package becomes one that cannot have a manifest: the list must not keep the old one.
+        os.remove(package)
+        self.assertEqual(run("zip", "-q", "-r", "-P", "password", package, ".", cwd=self.src).returncode, 0)
+        result = run("bash", SIGN, served)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(b"warning", result.stderr)
+        self.assertEqual(manifest_lines(), [])
 
 
 if __name__ == "__main__":

@@ -1,0 +1,190 @@
+#!/usr/bin/env bash
+# Install benchmark: a game of about 1 GiB (thousands of small files, some large ones, text that
+# compresses and data that does not), zipped by Info-ZIP and given its manifest by the
+# publisher's tool, served by nginx on loopback. The updater installs it, timed from the lobby's
+# request to its task-ended record; the reference is `curl -o`, `sha256sum` and `unzip -oq` one
+# after another, in the same run. Prints both times, their ratio, the ratio to curl alone and
+# the peak extra disk (the most either side's folder held beyond the installed game, polled
+# with du). Median of RUNS runs (default 3) with the spread. Figures only: it fails only if an
+# install fails or the installed trees differ.
+#   bench/install_bench.sh [game MiB]   (default 1024; the game and its zip are kept in
+#                                        build/install-bench/ for the next run)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build="${BUILD_DIR:-$root/build}"
+size_mib="${1:-1024}"
+runs="${RUNS:-3}"
+"$root/scripts/install-deps.sh"
+# Only what this benchmark runs, so it works while other parts of the tree are being changed.
+log=$(cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" 2>&1 &&
+      cmake --build "$build" -j 2 --target updater CfgEngine Unzip Mavrin lobby-sim 2>&1) || { echo "$log"; exit 1; }
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source "$root/scripts/virtual_display.sh"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/install-bench.XXXXXX")
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait "${pids[@]}" 2>/dev/null || true
+  stop_virtual_display "$WINEPREFIX"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+start_virtual_display "$WINEPREFIX"
+"$build/wine-run.sh" wineboot -i >/dev/null 2>&1 || true
+source "$root/bench/bench_lib.sh"
+
+# The game, made once per size (the same bytes every time) and kept with its zip.
+cache="$build/install-bench/game-v2-$size_mib"  # v2: the generator below; change it with it
+if [ ! -f "$cache/www/game.zip" ]; then
+  echo "bench: making a game of $size_mib MiB and zipping it (once; kept in $cache)"
+  rm -rf "$cache"
+  python3 - "$cache/game" "$size_mib" <<'EOF'
+import base64, os, random, sys
+root, size = sys.argv[1], int(sys.argv[2]) << 20
+mib = 1 << 20
+rng = random.Random(22)
+words = [b"update", b"lobby", b"game", b"room", b"patch", b"level", b"player", b"score", b"1024"]
+# Repeats only every MiB, beyond deflate's 32 KiB window: compresses like real text.
+block = b" ".join(rng.choice(words) for _ in range(150000))[:mib]
+def text(n):
+    return (block * (n // mib + 1))[:n]
+def random_bytes(n):
+    return rng.randbytes(n)
+def write(path, make, n):
+    path = os.path.join(root, path)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        while n > 0:
+            step = min(n, 16 * mib)
+            f.write(make(step))
+            n -= step
+# About 45 % large incompressible files, 20 % large text, 15 % base64, 20 % small files.
+for i in range(max(1, round(size * 0.45 / (96 * mib)))):
+    write("data/packs/pack%02d.pak" % i, random_bytes, 96 * mib)
+for i in range(max(1, round(size * 0.20 / (64 * mib)))):
+    write("text/level%02d/script.txt" % i, text, 64 * mib)
+for i in range(max(1, round(size * 0.15 / (16 * mib)))):
+    write("data/encoded/chunk%02d.b64" % i, lambda n: base64.b64encode(random_bytes(n * 3 // 4 + 3))[:n], 16 * mib)
+small, i = size * 20 // 100, 0
+while small > 0:  # 4 to 96 KiB each, one in three random, in 64 folders
+    n = rng.randrange(4096, 96 * 1024)
+    write("assets/dir%02d/file%05d.%s" % (i % 64, i, "bin" if i % 3 == 0 else "txt"),
+          random_bytes if i % 3 == 0 else text, n)
+    small -= n
+    i += 1
+EOF
+  mkdir -p "$cache/www"
+  (cd "$cache/game" && zip -q -r "$cache/www/game.zip.tmp" .) && mv "$cache/www/game.zip.tmp" "$cache/www/game.zip"
+fi
+zip_size=$(stat -c %s "$cache/www/game.zip")
+game_bytes=$(du -sb "$cache/game" | cut -f1)
+files=$(find "$cache/game" -type f | wc -l)
+mib() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
+
+# Served as a list that creates the game's folder and installs the zip in one entry; the
+# publisher's tool (without a key) writes the manifest and manifest=.
+start_nginx "$cache/www"
+base="http://127.0.0.1:$nginx_port"
+printf '[config]\r\ngame=%s/list.ini\r\n' "$base" > "$cache/www/url.ini"
+printf '[list0]\r\naction=1\r\ncmd=CRE\r\ndestfile=Game\r\n[list1]\r\naction=3\r\nsrcfile=%s/game.zip\r\ndestfile=Game\\game.zip\r\ncmd=DEC\r\n[list2]\r\naction=0\r\n' \
+  "$base" > "$cache/www/list.ini"
+"$root/scripts/sign-update.sh" "$cache/www" > /dev/null
+grep -q '^manifest=' "$cache/www/list.ini" || { echo "bench: the zip got no manifest"; exit 1; }
+entries=$(grep -c '^entry ' "$cache/www/game.zip.manifest")
+largest=$(awk '$1 == "entry" && $10 > m { m = $10 } END { print m + 0 }' "$cache/www/game.zip.manifest")
+
+# Polls the apparent size of folder $1 every 0.2 s into $1.du until $1.stop appears.
+watch_disk() {
+  (while [ ! -e "$1.stop" ]; do du -sb "$1" 2>/dev/null | cut -f1 >> "$1.du"; sleep 0.2; done) &
+  watcher=$!
+}
+stop_watching() {
+  touch "$1.stop"
+  wait "$watcher" 2>/dev/null || true
+  du -sb "$1" | cut -f1 >> "$1.du"
+}
+# The most the folder held beyond $2 bytes (what it holds when the install is done), in MiB.
+peak_extra() {
+  sort -n "$1.du" | tail -n1 | awk -v g="$2" '{ e = $1 - g; printf "%.1f", (e > 0 ? e : 0) / 1048576 }'
+}
+seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
+
+# The reference: the three commands one after another into a fresh folder.
+reference_run() {
+  local dir="$work/ref" t0 t1 t2 t3
+  rm -rf "$dir" "$dir".* && mkdir -p "$dir/Game"
+  sync
+  watch_disk "$dir"
+  t0=$(now)
+  curl -s -f -o "$dir/Game/game.zip" "$base/game.zip"
+  t1=$(now)
+  sha256sum "$dir/Game/game.zip" > /dev/null
+  t2=$(now)
+  unzip -oq "$dir/Game/game.zip" -d "$dir/Game"
+  t3=$(now)
+  stop_watching "$dir"
+  ref_extra=$(peak_extra "$dir" "$game_bytes")
+  ref_curl=$(seconds "$t0" "$t1")
+  ref_total=$(seconds "$t0" "$t3")
+  rm -f "$dir/Game/game.zip"
+}
+
+# The updater: a fresh ready-to-copy folder, a lobby that asks for the game and waits for the
+# task-ended record; both ends stamped with the same monotonic clock.
+updater_run() {
+  local dir="$work/app" port base_bytes sent ended
+  rm -rf "$dir" "$dir".*
+  port=$(free_port)
+  install_updater "$dir" "$port"
+  base_bytes=$(du -sb "$dir" | cut -f1)
+  sync
+  (cd "$dir" && exec "$build/wine-run.sh" "$build/bin/lobby-sim.exe" --port "$port" \
+    --request "42,Game,$base/url.ini,game" --exit-on reports:1 --timeout 900 2>&1 | stamp_lines > "$dir.lobby.log") &
+  local lobby=$!
+  pids+=($lobby)
+  for _ in $(seq 1 300); do grep -qs 'listening on' "$dir.lobby.log" && break; sleep 0.1; done
+  watch_disk "$dir"
+  (cd "$dir" && exec "$build/wine-run.sh" ./updater.exe) &
+  local updater=$!
+  pids+=($updater)
+  wait "$lobby" || true
+  kill "$updater" 2>/dev/null || true
+  wait "$updater" 2>/dev/null || true
+  stop_watching "$dir"
+  app_extra=$(peak_extra "$dir" "$((base_bytes + game_bytes))")
+  sent=$(awk '/sent request for game/ { print $1; exit }' "$dir.lobby.log")
+  ended=$(awk '/received task-ended report/ { print $1; exit }' "$dir.lobby.log")
+  if [ -z "$sent" ] || [ -z "$ended" ]; then
+    echo "bench: the updater did not report the task's end"; cat "$dir.lobby.log"; exit 1
+  fi
+  app_total=$(seconds "$sent" "$ended")
+  [ -e "$dir/Game/game.zip" ] && { echo "bench: the archive was left in the game's folder"; exit 1; }
+  diff -r "$cache/game" "$dir/Game" > /dev/null || { echo "bench: the updater's install differs from the game"; exit 1; }
+}
+
+echo "bench: a $(mib "$game_bytes") MiB game, $files files ($entries zip entries, the largest $(mib "$largest") MiB)," \
+  "a $(mib "$zip_size") MiB zip, served by nginx on loopback; $runs runs"
+curl -s -o /dev/null "$base/game.zip"  # nginx serves both sides from the page cache
+ref_totals=() ref_curls=() ref_extras=() app_totals=() app_extras=()
+for i in $(seq 1 "$runs"); do
+  # Alternate which side goes first, so neither always finds a quieter disk.
+  if [ $((i % 2)) -eq 1 ]; then reference_run; updater_run; else updater_run; reference_run; fi
+  ref_totals+=("$ref_total") ref_curls+=("$ref_curl") ref_extras+=("$ref_extra")
+  app_totals+=("$app_total") app_extras+=("$app_extra")
+  printf '  run %d: curl + sha256sum + unzip %7s s (curl %s s), updater %7s s\n' "$i" "$ref_total" "$ref_curl" "$app_total"
+done
+
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+spread() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%s-%s", v[1], v[NR] }'; }
+ref_m=$(median "${ref_totals[@]}") curl_m=$(median "${ref_curls[@]}") app_m=$(median "${app_totals[@]}")
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+printf '  curl -o + sha256sum + unzip -oq %7s s  (runs %s s; curl alone %s s, runs %s s)\n' \
+  "$ref_m" "$(spread "${ref_totals[@]}")" "$curl_m" "$(spread "${ref_curls[@]}")"
+printf '  updater, request to task end   %7s s  (runs %s s)\n' "$app_m" "$(spread "${app_totals[@]}")"
+printf '  ratio updater / three commands %s (goal: 0.55 or less)\n' "$(ratio "$app_m" "$ref_m")"
+printf '  ratio updater / curl alone     %s (goal: 1.15 or less)\n' "$(ratio "$app_m" "$curl_m")"
+printf '  peak extra disk: updater %s MiB (goal: the largest entry + 64 = %s MiB or less), three commands %s MiB (runs: %s; %s)\n' \
+  "$(median "${app_extras[@]}")" "$(awk -v l="$largest" 'BEGIN { printf "%.1f", l / 1048576 + 64 }')" \
+  "$(median "${ref_extras[@]}")" "${app_extras[*]}" "${ref_extras[*]}"
+echo "  (a fresh install: extra disk is what the folder held beyond the installed game at its fullest)"
