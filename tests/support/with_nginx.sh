@@ -9,8 +9,13 @@
 #     manifest.sha256  what the list entry's manifest= carries
 #     tampered.txt the name (as stored) of the entry whose bytes tampered.zip changes
 #     nginx.log    the access log
+#     upd/         two releases of a game of 40 files, for updates: v1/ as Info-ZIP unpacks
+#                  v1.zip, expected/ after `unzip -o` of v2.zip over it, vN.sha256 (manifest=),
+#                  needed.txt (the compressed bytes of v2's entries that v1 lacks or holds
+#                  otherwise), upd.log (`URI status bytes-sent` per request under /upd/)
 # Served: /pkg.zip and /pkg.zip.manifest; /tampered.zip (one stored entry's byte flipped) with
-# the same manifest.
+# the same manifest; /upd/v1.zip and /upd/v2.zip with their manifests, v2 also from /upd/r0/
+# (nginx answers every Range with 200) and /upd/r1/ (a multi-range request gets the whole file).
 #   with_nginx.sh MAKE_MANIFEST COMMAND...
 set -euo pipefail
 make_manifest=$1
@@ -69,6 +74,54 @@ for folder, _, names in os.walk(os.fsencode(sys.argv[1])):
             os.rename(os.path.join(folder, name), os.path.join(folder, name.decode("gbk").encode()))
 PY
 
+# The update releases. v2 changes three of v1's 40 files (the large one among them), renames a
+# file in its folder and adds one. Every file is at least 64 KiB in the zip, so no two needed
+# entries are close enough to be fetched with the bytes between them.
+upd="$dir/upd"
+mkdir -p "$upd/v1" "$upd/v2" "$dir/www/upd/r0" "$dir/www/upd/r1"
+python3 - "$upd" <<'PY'
+import base64, os, random, sys
+root = sys.argv[1]
+rng = random.Random(23)
+def write(release, name, data):
+    path = os.path.join(root, release, name)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    open(path, "wb").write(data)
+files = {"data/big.pak": rng.randbytes(2 << 20)}
+for i in range(33):
+    files["assets/%s/file%02d.bin" % ("abc"[i % 3], i)] = rng.randbytes(rng.randrange(70 << 10, 130 << 10))
+for i in range(6):  # deflated text
+    files["text/note%02d.txt" % i] = base64.encodebytes(rng.randbytes(rng.randrange(80 << 10, 120 << 10)))
+for name, data in files.items():
+    write("v1", name, data)
+files["data/big.pak"] = rng.randbytes(2 << 20)
+files["assets/b/file13.bin"] = rng.randbytes(100 << 10)
+files["text/note03.txt"] = base64.encodebytes(rng.randbytes(100 << 10))
+files["assets/c/file29-renamed.bin"] = files.pop("assets/c/file29.bin")
+files["text/note99.txt"] = base64.encodebytes(rng.randbytes(90 << 10))
+for name, data in files.items():
+    write("v2", name, data)
+PY
+for v in v1 v2; do
+  (cd "$upd/$v" && find . -type f | sort | zip -q -n .pak:.bin "$dir/www/upd/$v.zip" -@)
+  python3 "$make_manifest" "$dir/www/upd/$v.zip" >"$upd/$v.sha256"
+done
+for r in r0 r1; do
+  ln -s ../v2.zip ../v2.zip.manifest "$dir/www/upd/$r/"
+done
+rm -rf "$upd/v1" "$upd/v2"
+unzip -q "$dir/www/upd/v1.zip" -d "$upd/v1"
+cp -r "$upd/v1" "$upd/expected"
+unzip -q -o "$dir/www/upd/v2.zip" -d "$upd/expected"
+python3 - "$dir/www/upd/v1.zip.manifest" "$dir/www/upd/v2.zip.manifest" >"$upd/needed.txt" <<'PY'
+import sys
+def entries(path):
+    lines = open(path, "rb").read().split(b"\r\n")
+    return {f[12]: f for f in (line.split(b" ", 12) for line in lines) if f[0] == b"entry"}
+old, new = entries(sys.argv[1]), entries(sys.argv[2])
+print(sum(int(f[8]) for name, f in new.items() if name not in old or old[name][11] != f[11]))
+PY
+
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 cat >"$dir/nginx.conf" <<CONF
 daemon off;
@@ -84,10 +137,25 @@ http {
   uwsgi_temp_path $dir;
   scgi_temp_path $dir;
   types { application/zip zip; }
+  log_format upd '\$uri \$status \$bytes_sent';
   server {
     listen 127.0.0.1:$port;
     root $dir/www;
     limit_rate 1m;
+    location /upd/ {
+      limit_rate 0;
+      access_log $dir/upd/upd.log upd;
+    }
+    location /upd/r0/ {
+      limit_rate 0;
+      max_ranges 0;
+      access_log $dir/upd/upd.log upd;
+    }
+    location /upd/r1/ {
+      limit_rate 0;
+      max_ranges 1;
+      access_log $dir/upd/upd.log upd;
+    }
   }
 }
 CONF
