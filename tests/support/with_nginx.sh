@@ -12,7 +12,7 @@
 #     upd/         two releases of a game of 40 files, for updates: v1/ as Info-ZIP unpacks
 #                  v1.zip, expected/ after `unzip -o` of v2.zip over it, vN.sha256 (manifest=),
 #                  needed.txt (the compressed bytes of v2's entries that v1 lacks or holds
-#                  otherwise), upd.log (`URI status bytes-sent` per request under /upd/)
+#                  otherwise), upd.log (`URI bytes-sent body-bytes-sent` per request under /upd/)
 # Served: /pkg.zip and /pkg.zip.manifest; /tampered.zip (one stored entry's byte flipped) with
 # the same manifest; /upd/v1.zip and /upd/v2.zip with their manifests, v2 also from /upd/r0/
 # (nginx answers every Range with 200) and /upd/r1/ (a multi-range request gets the whole file).
@@ -137,7 +137,7 @@ http {
   uwsgi_temp_path $dir;
   scgi_temp_path $dir;
   types { application/zip zip; }
-  log_format upd '\$uri \$status \$bytes_sent';
+  log_format upd '\$uri \$bytes_sent \$body_bytes_sent';
   server {
     listen 127.0.0.1:$port;
     root $dir/www;
