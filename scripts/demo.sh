@@ -132,9 +132,10 @@ bad = 0
 for line in open(sys.argv[1], "rb").read().split(b"\r\n"):
     f = line.split(b" ", 12)
     if f[0] == b"entry" and not f[12].endswith(b"/"):
-        path = os.path.join(sys.argv[2], f[12].decode("gbk"))
+        name = f[12].decode("utf-8" if int(f[2]) & 0x800 else "gbk")
+        path = os.path.join(sys.argv[2], name)
         if not os.path.isfile(path) or hashlib.sha256(open(path, "rb").read()).hexdigest().encode() != f[11]:
-            print("  differs from the release:", f[12].decode("gbk"))
+            print("  differs from the release:", name)
             bad += 1
 sys.exit(1 if bad else 0)
 PY
