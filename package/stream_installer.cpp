@@ -220,6 +220,10 @@ StreamInstaller::StreamInstaller(const PackageManifest& manifest, std::string fo
 
 StreamInstaller::~StreamInstaller() = default;
 
+void StreamInstaller::UseRecord(InstallRecord* record) { (void)record; }
+
+std::vector<ByteRange> StreamInstaller::NeededRanges() const { return {}; }
+
 uint64_t StreamInstaller::Plan() {
     State& s = *m_state;
     s.needed.clear();
