@@ -3,117 +3,39 @@
 // bytes stopped.
 #include "download/package_stream.h"
 
-#include <windows.h>
-#include <wininet.h>
-
 #include <algorithm>
 
 #include "download/body_reader.h"
 #include "download/download_messages.h"
-#include "download/download_support.h"
 #include "download/http_headers.h"
-#include "framework/http_request.h"
-#include "framework/internet_handle.h"
+#include "download/package_fetch.h"
 #include "framework/trace.h"
-#include "process/process_values.h"
-#include "tasklist/mavrin_list.h"
 
 namespace {
 
-// The same patience as the resumable download: the unstable-network box after three failed
-// tries, the end after eight in a row that got no further.
-constexpr int kFailuresBeforeUnstableBox = 3;
-constexpr int kFruitlessTriesLimit = 8;
-// Progress stays short of whole until the last byte is in: whole means finished to the dialog.
-constexpr float kMostBeforeEnd = 0.999f;
-
-enum class Pass { Complete, Failed, ReadFailed, Stopped, NotFound };
-
-// ETag, else Last-Modified: what tells one version of the server's file from another.
-std::string QueryValidator(HINTERNET request) {
-    std::string etag = QueryHeader(request, HTTP_QUERY_ETAG);
-    return etag.empty() ? QueryHeader(request, HTTP_QUERY_LAST_MODIFIED) : etag;
-}
-
-class PackageStream {
+class PackageStream : public PackageFetch {
 public:
-    PackageStream(const std::string& url, uint64_t zipSize, uint64_t neededBytes, UpdateTask& task,
-                  const std::function<bool(uint64_t, const char*, size_t)>& sink,
-                  const std::function<uint64_t()>& restart)
-        : m_url(url), m_zipSize(zipSize), m_needed(neededBytes), m_task(task), m_sink(sink), m_restart(restart) {}
+    using PackageFetch::PackageFetch;
 
-    StreamOutcome Run(uint64_t from);
+    StreamOutcome Run(uint64_t from) {
+        m_next = from;
+        if (m_next >= m_zipSize) return StreamOutcome::Complete;
+        return RunTries();
+    }
 
 private:
-    Pass OneConnection(DWORD connectionFlags, DWORD* readError);
-    Pass Send(HINTERNET session, const HttpRequestOptions& options, HttpRequest* sent, DWORD* readError);
+    Pass OneConnection(HINTERNET session, DWORD* readError) override;
+    void TakeUpAt(uint64_t offset) override { m_next = offset; }
     Pass CheckAnswer(HINTERNET request, uint64_t* bodyStart);
     Pass Receive(HINTERNET request, uint64_t bodyStart, DWORD* readError);
-    void ShowProgress(uint64_t bytesThisTry, DWORD startTick);
-    bool CountTry();
-    Pass PackageChanged();
 
-    const std::string& m_url;
-    const uint64_t m_zipSize;
-    const uint64_t m_needed;
-    UpdateTask& m_task;
-    const std::function<bool(uint64_t, const char*, size_t)>& m_sink;
-    const std::function<uint64_t()>& m_restart;
     BodyReader m_reader;
-    RetryPacer m_pacer;
-    std::string m_validator;  // of the first answer; later answers must come from the same file
-    uint64_t m_next = 0;      // the offset the sink expects next
-    uint64_t m_fetched = 0;   // bytes handed on, for the progress
-    uint64_t m_reached = 0;   // the furthest offset any try handed on
-    uint64_t m_best = 0;      // m_reached when the last try that got further ended
-    int m_fruitless = 0;
-    bool m_bWrote = false;    // the last try handed bytes on
-    int m_shownSize = -1;
+    uint64_t m_next = 0;  // the offset the sink expects next
 };
 
-StreamOutcome PackageStream::Run(uint64_t from) {
-    m_next = from;
-    if (m_next >= m_zipSize) return StreamOutcome::Complete;
-    int nAttempts = 0;
-    for (;;) {
-        DWORD flags = 0;
-        while (!InternetGetConnectedState(&flags, 0)) {
-            if (!WaitUnlessStopped(m_task, m_pacer.NextDelayMs())) return StreamOutcome::Stopped;
-        }
-        DWORD readError = 0;
-        switch (OneConnection(flags, &readError)) {
-            case Pass::Complete: return StreamOutcome::Complete;
-            case Pass::Failed: return StreamOutcome::Failed;
-            case Pass::Stopped: return StreamOutcome::Stopped;
-            case Pass::NotFound: return StreamOutcome::NotFound;
-            case Pass::ReadFailed: break;
-        }
-        if (nAttempts == kFailuresBeforeUnstableBox) ShowNetworkUnstable(readError);
-        ++nAttempts;
-        // Also after the box: a stop asked for while it was open ends the stream now.
-        if (StopRequested(m_task)) return StreamOutcome::Stopped;
-        if (!CountTry()) return StreamOutcome::Failed;
-        // The entry under way is half written: the receiver takes up again at its start.
-        m_next = m_restart();
-        if (m_bWrote) m_pacer.Reset();
-        if (!WaitUnlessStopped(m_task, m_pacer.NextDelayMs())) return StreamOutcome::Stopped;
-    }
-}
-
-Pass PackageStream::OneConnection(DWORD connectionFlags, DWORD* readError) {
-    m_bWrote = false;
-    ScopedInternetHandle session(
-        InternetOpenA(UserAgent().c_str(), SessionAccessType(connectionFlags), nullptr, nullptr, 0));
-    if (!session.IsValid()) {
-        ShowDownloadError(FormatText("InternetOpen错误. %d.", static_cast<int>(GetLastError())));
-        return Pass::Failed;
-    }
-    HttpRequestOptions options;
-    options.headers = FormatText("Range: bytes=%llu-\r\n", static_cast<unsigned long long>(m_next));
-    // Only the file the earlier bytes came from may go on where they stopped.
-    if (!m_validator.empty()) options.headers += "If-Range: " + m_validator + "\r\n";
+PackageFetch::Pass PackageStream::OneConnection(HINTERNET session, DWORD* readError) {
     HttpRequest sent;
-    Pass refused = Send(session.Get(), options, &sent, readError);
+    Pass refused = Send(session, FormatText("bytes=%llu-", static_cast<unsigned long long>(m_next)), &sent, readError);
     if (refused != Pass::Complete) return refused;
     uint64_t bodyStart = 0;
     Pass answer = CheckAnswer(sent.request.Get(), &bodyStart);
@@ -121,51 +43,15 @@ Pass PackageStream::OneConnection(DWORD connectionFlags, DWORD* readError) {
     return Receive(sent.request.Get(), bodyStart, readError);
 }
 
-// Complete when the request has its answer. A server that can't be reached or stays silent is
-// a failed read, tried again; a URL that can't be fetched at all, a redirect loop and an
-// untrusted certificate end the stream with a message.
-Pass PackageStream::Send(HINTERNET session, const HttpRequestOptions& options, HttpRequest* sent,
-                         DWORD* readError) {
-    DWORD error = 0;
-    SendOutcome outcome = SendHttpRequest(session, m_url, options, [this] { return StopRequested(m_task); }, sent, &error);
-    switch (outcome) {
-        case SendOutcome::Sent: return Pass::Complete;
-        case SendOutcome::Stopped: return Pass::Stopped;
-        case SendOutcome::TooManyRedirects:
-            ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n重定向次数过多.", m_url.c_str()));
-            return Pass::Failed;
-        case SendOutcome::InsecureRedirect: ShowInsecureRedirect(m_url.c_str()); return Pass::Failed;
-        case SendOutcome::BadUrl: ShowDownloadError("InternetOpen错误"); return Pass::Failed;
-        case SendOutcome::Failed: break;
-    }
-    if (IsCertificateError(error)) {
-        ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n服务器证书不可信. 错误号:%d.", m_url.c_str(),
-                                     static_cast<int>(error)));
-        return Pass::Failed;
-    }
-    *readError = error;
-    return Pass::ReadFailed;
-}
-
-// The manifest describes a file of exactly `m_zipSize` bytes; another one can't be installed by it.
-Pass PackageStream::PackageChanged() {
-    TraceLine("qen: %s is no longer the package its manifest describes", m_url.c_str());
-    ShowDownloadError(FormatText("校验文件%s失败.", m_url.c_str()));
-    return Pass::Failed;
-}
-
 // Complete when the body can be read: `bodyStart` is the package offset of its first byte.
-Pass PackageStream::CheckAnswer(HINTERNET request, uint64_t* bodyStart) {
+PackageFetch::Pass PackageStream::CheckAnswer(HINTERNET request, uint64_t* bodyStart) {
     const int status = QueryStatusCode(request);
     if (status == 404) return Pass::NotFound;
     if (status == 206) {
         ContentRange range = ParseContentRange(QueryHeader(request, HTTP_QUERY_CONTENT_RANGE));
         if (range.valid && !range.unsatisfied && range.total != 0 && range.total != m_zipSize) return PackageChanged();
-        if (!range.valid || range.unsatisfied || range.first != m_next) {
-            ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n服务器返回的数据与请求的位置不符.", m_url.c_str()));
-            return Pass::Failed;
-        }
-        if (m_validator.empty()) m_validator = QueryValidator(request);
+        if (!range.valid || range.unsatisfied || range.first != m_next) return WrongOffset();
+        SameValidator(request);
         *bodyStart = m_next;
         return Pass::Complete;
     }
@@ -175,22 +61,17 @@ Pass PackageStream::CheckAnswer(HINTERNET request, uint64_t* bodyStart) {
         // file shows itself in the entries' checksums, or here in its size.
         uint64_t length = 0;
         if (QueryContentLength(request, &length) && length != m_zipSize) return PackageChanged();
-        std::string validator = QueryValidator(request);
-        if (!m_validator.empty() && validator != m_validator) {
-            TraceLine("qen: %s changed on the server, taken up again at %llu", m_url.c_str(),
-                      static_cast<unsigned long long>(m_next));
+        if (!SameValidator(request)) {
+            TraceLine("qen: %s taken up again at %llu", m_url.c_str(), static_cast<unsigned long long>(m_next));
         }
-        m_validator = validator;
         *bodyStart = 0;
         return Pass::Complete;
     }
-    ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n服务器返回:%d.", m_url.c_str(), status));
-    return Pass::Failed;
+    return UnexpectedStatus(status);
 }
 
-Pass PackageStream::Receive(HINTERNET request, uint64_t bodyStart, DWORD* readError) {
+PackageFetch::Pass PackageStream::Receive(HINTERNET request, uint64_t bodyStart, DWORD* readError) {
     uint64_t at = bodyStart;  // the package offset of the next body byte
-    uint64_t handedOn = 0;
     const DWORD startTick = GetTickCount();
     for (;;) {
         if (StopRequested(m_task)) return Pass::Stopped;
@@ -216,49 +97,13 @@ Pass PackageStream::Receive(HINTERNET request, uint64_t bodyStart, DWORD* readEr
         }
         size = std::min(size, m_zipSize - at);
         if (size > 0) {
-            if (!m_sink(at, data, static_cast<size_t>(size))) return Pass::Failed;
+            if (!HandOn(at, data, static_cast<size_t>(size))) return Pass::Failed;
             at += size;
             m_next = at;
-            handedOn += size;
-            m_fetched += size;
-            m_reached = std::max(m_reached, at);
-            m_bWrote = true;
         }
-        ShowProgress(handedOn, startTick);
-        if (at >= m_zipSize) {
-            m_task.dSpeed = 0.0;
-            m_task.fProgress = 1.0f;
-            return Pass::Complete;
-        }
+        ShowProgress(startTick);
+        if (at >= m_zipSize) return Pass::Complete;
     }
-}
-
-void PackageStream::ShowProgress(uint64_t bytesThisTry, DWORD startTick) {
-    const DWORD elapsed = GetTickCount() - startTick;
-    if (elapsed != 0) m_task.dSpeed = static_cast<double>(bytesThisTry) / 1024.0 / (elapsed / 1000.0);
-    if (m_needed > 0) {
-        m_task.fProgress = std::min(kMostBeforeEnd, static_cast<float>(static_cast<double>(m_fetched) / m_needed));
-    }
-    const int row = m_task.nIndex;
-    // The text goes through the list window: set it only when it changes.
-    const int sizeKb = static_cast<int>(m_zipSize >> 10);
-    if (row >= 0 && g_pTaskList != nullptr && sizeKb != m_shownSize) {
-        g_pTaskList->SetItemSize(row, sizeKb);
-        m_shownSize = sizeKb;
-    }
-}
-
-// Counts a try that ended short of the package's end. False, after the message, once too many
-// in a row got no further than the best one before.
-bool PackageStream::CountTry() {
-    if (m_reached > m_best) {
-        m_best = m_reached;
-        m_fruitless = 0;
-        return true;
-    }
-    if (++m_fruitless < kFruitlessTriesLimit) return true;
-    ShowDownloadError(FormatText("下载文件%s失败,已重试%d次.", m_url.c_str(), m_fruitless));
-    return false;
 }
 
 }  // namespace

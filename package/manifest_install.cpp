@@ -2,13 +2,16 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "download/download_messages.h"
 #include "download/download_support.h"
 #include "download/memory_fetch.h"
-#include "download/package_stream.h"
+#include "download/package_ranges.h"
 #include "framework/gbk_text.h"
 #include "framework/sha256.h"
 #include "framework/trace.h"
+#include "package/install_record.h"
 #include "package/package_manifest.h"
 #include "package/stream_installer.h"
 
@@ -65,17 +68,32 @@ ManifestInstall InstallThroughManifest(UpdateTask& task, const ManifestPackage& 
     ManifestInstall read = ReadManifest(task, package, &manifest);
     if (read != ManifestInstall::Installed) return read;
 
+    // Files the updater installed before and nobody touched since are known without reading them.
+    InstallRecord record(InstallRecord::DefaultPath());
+    record.Load();
     StreamInstaller installer(manifest, FolderOf(package.archivePath));
-    const uint64_t from = installer.Plan();
+    installer.UseRecord(&record);
+    installer.Plan();
+    record.Save();
     // Room for the largest entry's side file on top of the game; the archive needs none.
     if (!RoomToDownload(package.archivePath, installer.LargestNeededEntry(), package.archivePath)) {
         return ManifestInstall::Failed;
     }
     log("下载完毕开始解压");
-    const StreamOutcome outcome = StreamPackage(
-        package.url, from, manifest.zipSize, installer.NeededBytes(), task,
-        [&installer](uint64_t offset, const char* data, size_t size) { return installer.Feed(offset, data, size); },
-        [&installer] { return installer.Restart(); });
+    const std::vector<ByteRange> ranges = installer.NeededRanges();
+    StreamOutcome outcome = StreamOutcome::Complete;
+    if (ranges.empty()) {
+        // Everything is in place already: no byte of the package is asked for.
+        task.dSpeed = 0.0;
+        task.fProgress = 1.0f;
+    } else {
+        outcome = FetchPackageRanges(
+            package.url, ranges, manifest.zipSize, installer.NeededBytes(), task,
+            [&installer](uint64_t offset, const char* data, size_t size) { return installer.Feed(offset, data, size); },
+            [&installer] { return installer.Restart(); });
+        // What was committed before an end of any kind is known from now on.
+        record.Save();
+    }
     switch (outcome) {
         case StreamOutcome::Complete: break;
         case StreamOutcome::Stopped: return ManifestInstall::Stopped;

@@ -12,6 +12,7 @@
 #include "components/unzip/entry_name.h"
 #include "components/unzip/output_folder.h"
 #include "framework/sha256.h"
+#include "package/install_record.h"
 
 namespace {
 
@@ -40,15 +41,30 @@ bool IsFolder(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The installed file already holds the entry's content.
-bool IsInstalled(const std::wstring& path, const ManifestEntry& entry) {
+// A plain file's size and last-write time; false for a folder or a path that is not there.
+bool FileSizeAndTime(const std::wstring& path, uint64_t* size, uint64_t* lastWrite) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
-    uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    std::string sha256;
-    return size == entry.size && FileSha256(path, &sha256) && sha256 == entry.sha256;
+    *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    const FILETIME& written = data.ftLastWriteTime;
+    *lastWrite = (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+    return true;
+}
+
+// The installed file already holds the entry's content. With a record, a file whose size and
+// time are the recorded ones is not read: hashing a whole game on every update is too slow.
+bool IsInstalled(const std::wstring& path, const ManifestEntry& entry, InstallRecord* record) {
+    uint64_t size = 0, lastWrite = 0;
+    if (!FileSizeAndTime(path, &size, &lastWrite) || size != entry.size) return false;
+    const std::string gbkPath = ToGbk(path);
+    std::string sha256 = record ? record->HashIfUnchanged(gbkPath, size, lastWrite) : std::string();
+    if (sha256.empty()) {
+        if (!FileSha256(path, &sha256)) return false;
+        if (record) record->Remember(gbkPath, size, lastWrite, sha256);
+    }
+    return sha256 == entry.sha256;
 }
 
 // zlib's raw-deflate stream for one entry at a time, always ended.
@@ -95,6 +111,7 @@ struct StreamInstaller::State {
     const ManifestEntry& Current() const { return manifest.entries[needed[next]]; }
     std::wstring FullPath(const ManifestEntry& e) const { return output.FullPath(e.relativePath); }
 
+    bool CanSkip(uint64_t from, uint64_t to);
     bool Fail(const ManifestEntry& e, const char* reason) {
         failedPath = folder;
         if (!failedPath.empty() && failedPath.back() != '\\') failedPath += '\\';
@@ -113,6 +130,7 @@ struct StreamInstaller::State {
 
     PackageManifest manifest;
     std::string folder;
+    InstallRecord* record = nullptr;
     unzip::COutputFolder output;
     std::vector<size_t> needed;   // indexes of the entries to write, in zip order
     size_t next = 0;              // the needed entry under way or next to come
@@ -212,13 +230,43 @@ bool StreamInstaller::State::FinishEntry() {
     bool hasTime = unzip::EntryModifiedTime(times, modified);
     int code = file->Commit(hasTime ? &modified : nullptr);
     file.reset();
-    return code == UNZIP_OK || Fail(e, "cannot replace the file");
+    if (code != UNZIP_OK) return Fail(e, "cannot replace the file");
+    // The time the system gave the file, which is what the next plan will see.
+    uint64_t size = 0, lastWrite = 0;
+    if (record && FileSizeAndTime(FullPath(e), &size, &lastWrite))
+        record->Remember(ToGbk(FullPath(e)), size, lastWrite, e.sha256);
+    return true;
+}
+
+// True when no needed entry still to come has a byte in [from, to); else the feed fails.
+bool StreamInstaller::State::CanSkip(uint64_t from, uint64_t to) {
+    for (size_t i = next; i < needed.size(); ++i) {
+        const ManifestEntry& e = manifest.entries[needed[i]];
+        if (e.localHeaderOffset >= to) break;
+        if (e.dataOffset + e.dataLength > from) {
+            next = i;  // so the failure names the entry whose bytes are missing
+            return Fail(e, "bytes of a needed entry skipped");
+        }
+    }
+    return true;
 }
 
 StreamInstaller::StreamInstaller(const PackageManifest& manifest, std::string folder)
     : m_state(new State(manifest, std::move(folder))) {}
 
 StreamInstaller::~StreamInstaller() = default;
+
+void StreamInstaller::UseRecord(InstallRecord* record) { m_state->record = record; }
+
+std::vector<ByteRange> StreamInstaller::NeededRanges() const {
+    const State& s = *m_state;
+    std::vector<ByteRange> ranges;
+    for (size_t i : s.needed) {
+        const ManifestEntry& e = s.manifest.entries[i];
+        ranges.push_back(ByteRange{e.localHeaderOffset, e.dataOffset + e.dataLength});
+    }
+    return ranges;
+}
 
 uint64_t StreamInstaller::Plan() {
     State& s = *m_state;
@@ -230,7 +278,7 @@ uint64_t StreamInstaller::Plan() {
     for (size_t i = 0; i < s.manifest.entries.size(); ++i) {
         const ManifestEntry& e = s.manifest.entries[i];
         std::wstring path = s.FullPath(e);
-        if (e.isDirectory ? IsFolder(path) : IsInstalled(path, e)) continue;
+        if (e.isDirectory ? IsFolder(path) : IsInstalled(path, e, s.record)) continue;
         s.needed.push_back(i);
         s.largest = std::max(s.largest, e.size);
     }
@@ -240,14 +288,15 @@ uint64_t StreamInstaller::Plan() {
 bool StreamInstaller::Feed(uint64_t offset, const char* data, size_t size) {
     State& s = *m_state;
     if (s.failed) return false;
-    if (offset != s.position) {
+    if (offset > s.position && !s.CanSkip(s.position, offset)) return false;
+    if (offset < s.position) {
         s.failure = "bytes out of order";
         s.failedPath = s.folder;
         s.failed = true;
         return false;
     }
     const unsigned char* p = reinterpret_cast<const unsigned char*>(data);
-    s.position += size;
+    s.position = offset + size;
     uint64_t at = offset;
     const uint64_t end = offset + size;
     // Entries without data bytes (folders, empty files) end where they begin: the loop runs
@@ -284,8 +333,9 @@ const std::string& StreamInstaller::FailedPath() const { return m_state->failedP
 const std::string& StreamInstaller::FailureReason() const { return m_state->failure; }
 
 uint64_t StreamInstaller::NeededBytes() const {
-    const State& s = *m_state;
-    return s.needed.empty() ? 0 : s.manifest.zipSize - s.manifest.entries[s.needed.front()].localHeaderOffset;
+    uint64_t bytes = 0;
+    for (const ByteRange& range : NeededRanges()) bytes += range.end - range.first;
+    return bytes;
 }
 
 uint64_t StreamInstaller::LargestNeededEntry() const { return m_state->largest; }

@@ -15,7 +15,9 @@
 #include "components/unzip/Unzip.h"
 #include "components/unzip/entry_layout.h"
 #include "components/unzip/entry_name.h"
+#include "framework/scoped_handle.h"
 #include "framework/sha256.h"
+#include "package/install_record.h"
 #include "package/package_manifest.h"
 #include "package/stream_installer.h"
 
@@ -138,11 +140,27 @@ protected:
         fs::remove_all(folder);
         fs::create_directories(folder);
     }
-    void TearDown() override { fs::remove_all(folder); }
-    std::string GbkFolder() const {
+    void TearDown() override {
+        fs::remove_all(folder);
+        fs::remove(RecordPath());
+    }
+    static std::string Gbk(const fs::path& path) {
         char gbk[MAX_PATH * 2];
-        WideCharToMultiByte(936, 0, folder.c_str(), -1, gbk, sizeof gbk, nullptr, nullptr);
+        WideCharToMultiByte(936, 0, path.c_str(), -1, gbk, sizeof gbk, nullptr, nullptr);
         return gbk;
+    }
+    std::string GbkFolder() const { return Gbk(folder); }
+    fs::path RecordPath() const { return folder.wstring() + L"-installed.txt"; }
+    // The whole zip installed with a record, which is saved; the record as the next run loads it.
+    InstallRecord InstallRecorded() {
+        InstallRecord record(Gbk(RecordPath()));
+        StreamInstaller installer(manifest, GbkFolder());
+        installer.UseRecord(&record);
+        EXPECT_TRUE(Feed(installer, installer.Plan(), zip.size()));
+        EXPECT_TRUE(record.Save());
+        InstallRecord loaded(Gbk(RecordPath()));
+        loaded.Load();
+        return loaded;
     }
     // Feeds [from, to) in blocks of 1 byte to 64 KiB.
     bool Feed(StreamInstaller& installer, uint64_t from, uint64_t to) {
@@ -222,7 +240,7 @@ TEST_F(PackageInstall, PlanSkipsEntriesAlreadyInstalled) {
     StreamInstaller second(manifest, GbkFolder());
     uint64_t from = second.Plan();
     EXPECT_EQ(from, changed.localHeaderOffset);
-    EXPECT_EQ(second.NeededBytes(), zip.size() - from);
+    EXPECT_EQ(second.NeededBytes(), changed.dataOffset + changed.dataLength - from);
     ASSERT_TRUE(Feed(second, from, zip.size()));
     EXPECT_EQ(Tree(folder), Tree(tree));
     for (const ManifestEntry& e : manifest.entries)
@@ -230,6 +248,92 @@ TEST_F(PackageInstall, PlanSkipsEntriesAlreadyInstalled) {
             EXPECT_EQ(fs::last_write_time(folder / e.relativePath), marked) << e.rawName;
         }
     EXPECT_EQ(StreamInstaller(manifest, GbkFolder()).Plan(), manifest.zipSize);
+}
+
+TEST_F(PackageInstall, WithARecordPlanReadsNoUnchangedFile) {
+    Load(L"infozip_deflate.zip", L"ascii");
+    InstallRecord record = InstallRecorded();
+    // Held open without read sharing: any attempt to hash them fails.
+    std::vector<ScopedKernelHandle> locks;
+    for (const ManifestEntry& e : manifest.entries)
+        if (!e.isDirectory) {
+            locks.emplace_back(CreateFileW((folder / e.relativePath).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+            ASSERT_TRUE(locks.back().IsValid()) << e.rawName;
+        }
+    StreamInstaller installer(manifest, GbkFolder());
+    installer.UseRecord(&record);
+    EXPECT_EQ(installer.Plan(), manifest.zipSize);
+    EXPECT_EQ(installer.NeededBytes(), 0u);
+}
+
+TEST_F(PackageInstall, FilesChangedByHandAreFetchedAloneAcrossTheGaps) {
+    Load(L"infozip_deflate.zip", L"ascii");
+    InstallRecord record = InstallRecorded();
+    // Same size, other content and time; the entries between them stay as installed.
+    const ManifestEntry& first = manifest.entries.front();
+    const ManifestEntry& last = manifest.entries.back();
+    ASSERT_GT(first.size, 0u);
+    ASSERT_GT(last.size, 0u);
+    for (const ManifestEntry* e : {&first, &last}) {
+        std::string content = ReadAll(folder / e->relativePath);
+        content[0] ^= 1;
+        std::ofstream(folder / e->relativePath, std::ios::binary) << content;
+    }
+    StreamInstaller installer(manifest, GbkFolder());
+    installer.UseRecord(&record);
+    installer.Plan();
+    const std::vector<ByteRange> ranges = installer.NeededRanges();
+    ASSERT_EQ(ranges.size(), 2u);
+    EXPECT_EQ(ranges[0].first, first.localHeaderOffset);
+    EXPECT_EQ(ranges[0].end, first.dataOffset + first.dataLength);
+    EXPECT_EQ(ranges[1].first, last.localHeaderOffset);
+    EXPECT_EQ(ranges[1].end, last.dataOffset + last.dataLength);
+    for (const ByteRange& range : ranges)
+        ASSERT_TRUE(Feed(installer, range.first, range.end)) << installer.FailureReason();
+    EXPECT_TRUE(installer.Done());
+    EXPECT_EQ(Tree(folder), Tree(tree));
+}
+
+TEST_F(PackageInstall, SkippingANeededEntryFailsOnIt) {
+    Load(L"infozip_deflate.zip", L"ascii");
+    StreamInstaller installer(manifest, GbkFolder());
+    installer.Plan();
+    const std::vector<ByteRange> ranges = installer.NeededRanges();
+    ASSERT_EQ(ranges.size(), manifest.entries.size());
+    ASSERT_TRUE(Feed(installer, ranges[0].first, ranges[0].end));
+    EXPECT_FALSE(Feed(installer, ranges[2].first, ranges[2].end));
+    EXPECT_EQ(installer.FailedPath(), GbkFolder() + "\\" + Gbk(manifest.entries[1].relativePath));
+}
+
+TEST(InstallRecord, ADamagedRecordCountsAsEmpty) {
+    const std::string path = (fs::temp_directory_path() / "install-record-test.txt").string();
+    const std::string hash(64, 'c');
+    InstallRecord written(path);
+    written.Remember("C:\\Game\\Data\\a.pak", 5, 132000000000000000, hash);
+    written.Remember("C:\\Game\\b.exe", 70000, 7, std::string(64, 'd'));
+    ASSERT_TRUE(written.Save());
+    const std::string good = ReadAll(path);
+    const struct {
+        const char* fault;
+        std::string text;
+    } cases[] = {
+        {"", good},  // intact: found whatever the case of the path
+        {"cut short", good.substr(0, good.size() - 7)},
+        {"count", good.substr(0, good.size() - 3) + "3\r\n"},
+        {"version", "updater-installed 2" + good.substr(good.find("\r\n"))},
+        {"hash case", good.substr(0, good.find(hash)) + "C" + good.substr(good.find(hash) + 1)},
+        {"leading zero", good.substr(0, good.find(" 7 ")) + " 07 " + good.substr(good.find(" 7 ") + 3)},
+        {"after the end", good + "x"},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << c.text;
+        InstallRecord record(path);
+        record.Load();
+        EXPECT_EQ(record.HashIfUnchanged("c:\\game\\DATA\\A.PAK", 5, 132000000000000000), *c.fault ? "" : hash)
+            << c.fault;
+    }
+    fs::remove(path);
 }
 
 }  // namespace

@@ -194,6 +194,47 @@ std::shared_ptr<const ServedFile> ErrorPage(int status) {
 
 uint64_t ContentSize(const ServedFile& file) { return file.patternSize > 0 ? file.patternSize : file.body.size(); }
 
+// "bytes=A-B,C-D,...", each with its last byte; lasts past the end are cut to it.
+bool ParseRangeList(const std::string& value, uint64_t size, std::vector<std::pair<uint64_t, uint64_t>>* ranges) {
+    if (value.size() < 6 || !EqualsNoCase(value.substr(0, 6), "bytes=")) return false;
+    size_t position = 6;
+    for (;;) {
+        uint64_t first = 0, last = 0;
+        if (!ParseNumber(value, &position, &first) || position >= value.size() || value[position++] != '-' ||
+            !ParseNumber(value, &position, &last) || last < first || first >= size) {
+            return false;
+        }
+        ranges->emplace_back(first, std::min(last, size - 1));
+        if (position == value.size()) return true;
+        if (value[position++] != ',') return false;
+    }
+}
+
+std::string Slice(const ServedFile& file, uint64_t first, size_t length) {
+    return file.patternSize > 0 ? PatternBytes(first, length) : file.body.substr(first, length);
+}
+
+constexpr char kBoundary[] = "00000000000000000042";
+
+// The body of a multipart/byteranges answer, timed as `file` is; without Content-Range when malformed.
+std::shared_ptr<const ServedFile> MultipartBody(const ServedFile& file,
+                                                const std::vector<std::pair<uint64_t, uint64_t>>& ranges,
+                                                bool malformed) {
+    auto multipart = std::make_shared<ServedFile>();
+    multipart->delayMsPerChunk = file.delayMsPerChunk;
+    multipart->delayMsBeforeBody = file.delayMsBeforeBody;
+    for (const auto& range : ranges) {
+        multipart->body += std::string("\r\n--") + kBoundary + "\r\nContent-Type: application/octet-stream\r\n";
+        if (!malformed) {
+            multipart->body += "Content-Range: bytes " + std::to_string(range.first) + "-" +
+                               std::to_string(range.second) + "/" + std::to_string(ContentSize(file)) + "\r\n";
+        }
+        multipart->body += "\r\n" + Slice(file, range.first, static_cast<size_t>(range.second - range.first + 1));
+    }
+    multipart->body += std::string("\r\n--") + kBoundary + "--\r\n";
+    return multipart;
+}
+
 }  // namespace
 
 char PatternByte(uint64_t position) {
@@ -406,7 +447,22 @@ TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keep
             const bool otherVersion = LookUpHeader(request.rawHead, "If-Range", &ifRange) &&
                                       (file.etag.empty() || ifRange != file.etag) &&
                                       (file.lastModified.empty() || ifRange != file.lastModified);
+            std::vector<std::pair<uint64_t, uint64_t>> several;
             if (file.range != RangeMode::Ignore && request.hasRange && !otherVersion &&
+                file.multiRange != MultiRangeMode::Whole && ParseRangeList(request.rangeValue, size, &several) &&
+                several.size() > 1) {
+                status = 206;
+                if (file.multiRange == MultiRangeMode::FirstOnly) {
+                    reply.offset = several[0].first;
+                    reply.length = several[0].second - several[0].first + 1;
+                    contentRange = "bytes " + std::to_string(several[0].first) + "-" +
+                                   std::to_string(several[0].second) + "/" + std::to_string(size);
+                } else {
+                    contentType = std::string("multipart/byteranges; boundary=") + kBoundary;
+                    reply.content = MultipartBody(file, several, file.multiRange == MultiRangeMode::Malformed);
+                    reply.length = reply.content->body.size();
+                }
+            } else if (file.range != RangeMode::Ignore && request.hasRange && !otherVersion &&
                 ParseRange(request.rangeValue, &first, &last, &hasLast)) {
                 if (file.range == RangeMode::WrongOffset) {
                     first = first > UINT64_MAX - 100 ? UINT64_MAX : first + 100;

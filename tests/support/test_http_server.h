@@ -34,6 +34,14 @@ enum class RangeMode {
     FromZeroOnly, // as Honor for a range from byte 0; a range from anywhere else gets 416
 };
 
+// How a request for several ranges ("bytes=0-9,20-29") is answered.
+enum class MultiRangeMode {
+    Whole,      // 200 with the whole body, as a server without multi-range support
+    Multipart,  // 206 multipart/byteranges, one part per asked range
+    FirstOnly,  // 206 with the first asked range alone, not multipart
+    Malformed,  // 206 multipart/byteranges whose parts have no Content-Range
+};
+
 struct ServedFile {
     std::string body;              // the content, or:
     uint64_t patternSize = 0;      // when > 0: the body is PatternByte(0 .. patternSize-1), made on the fly
@@ -42,6 +50,7 @@ struct ServedFile {
     int headStatus = 0;            // non-zero: a HEAD gets this status and tells no size
     uint64_t headLength = 0;       // non-zero: a HEAD announces this size, whatever the body's
     RangeMode range = RangeMode::Honor;
+    MultiRangeMode multiRange = MultiRangeMode::Whole;
     int fixedStatus = 0;           // non-zero: every request gets this status with the body as its page
     // For successive responses that carry a body: send only this many body bytes (while the
     // headers announce them all), then close the connection. Consumed in order; when empty,
