@@ -25,13 +25,15 @@ start_lobby() {
   echo "bench: lobby-sim did not start"; cat "$dir/lobby.log"; exit 1
 }
 
-# Prefixes every line with the seconds of the system's monotonic clock, the same in every process.
+# Prefixes every line with the seconds of the system's monotonic clock, the same in every process;
+# with "wall", of the wall clock (what nginx's log shows as $msec).
 stamp_lines() {
   python3 -u -c '
 import sys, time
+clock = time.time if sys.argv[1:] == ["wall"] else time.monotonic
 for line in sys.stdin.buffer:
-    sys.stdout.write("%.3f %s" % (time.monotonic(), line.decode("latin-1")))
-    sys.stdout.flush()'
+    sys.stdout.write("%.3f %s" % (clock(), line.decode("latin-1")))
+    sys.stdout.flush()' "$@"
 }
 
 # The demo game served slowly on a free port; sets $http_port.
@@ -68,7 +70,8 @@ wineserver_pid() {
 }
 
 # nginx from Debian's packages serving the folder $1 on a free loopback port, with its
-# configuration, logs and temporary files in $work/nginx; sets $nginx_port.
+# configuration, logs and temporary files in $work/nginx; sets $nginx_port. Its access.log has
+# one line per request: `$msec "$request" $status $body_bytes_sent`.
 start_nginx() {
   local conf="$work/nginx" code=000
   nginx_port=$(free_port)
@@ -80,7 +83,8 @@ pid $conf/nginx.pid;
 error_log $conf/error.log;
 events { worker_connections 64; }
 http {
-  access_log $conf/access.log;
+  log_format bench '\$msec "\$request" \$status \$body_bytes_sent';
+  access_log $conf/access.log bench;
   client_body_temp_path $conf;
   proxy_temp_path $conf;
   fastcgi_temp_path $conf;
@@ -102,4 +106,53 @@ CONF
     sleep 0.1
   done
   echo "bench: nginx did not start"; cat "$conf/error.log"; exit 1
+}
+
+# The benchmarks' game of $1 MiB (default 1024; thousands of small files, some large ones, text
+# that compresses and data that does not), made once per size (the same bytes every time) and
+# kept with its Info-ZIP zip; sets $cache: $cache/game and $cache/www/game.zip.
+bench_game() {
+  local size_mib="${1:-1024}"
+  cache="$build/install-bench/game-v2-$size_mib"  # v2: the generator below; change it with it
+  if [ ! -f "$cache/www/game.zip" ]; then
+    echo "bench: making a game of $size_mib MiB and zipping it (once; kept in $cache)"
+    rm -rf "$cache"
+    python3 - "$cache/game" "$size_mib" <<'EOF'
+import base64, os, random, sys
+root, size = sys.argv[1], int(sys.argv[2]) << 20
+mib = 1 << 20
+rng = random.Random(22)
+words = [b"update", b"lobby", b"game", b"room", b"patch", b"level", b"player", b"score", b"1024"]
+# Repeats only every MiB, beyond deflate's 32 KiB window: compresses like real text.
+block = b" ".join(rng.choice(words) for _ in range(150000))[:mib]
+def text(n):
+    return (block * (n // mib + 1))[:n]
+def random_bytes(n):
+    return rng.randbytes(n)
+def write(path, make, n):
+    path = os.path.join(root, path)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        while n > 0:
+            step = min(n, 16 * mib)
+            f.write(make(step))
+            n -= step
+# About 45 % large incompressible files, 20 % large text, 15 % base64, 20 % small files.
+for i in range(max(1, round(size * 0.45 / (96 * mib)))):
+    write("data/packs/pack%02d.pak" % i, random_bytes, 96 * mib)
+for i in range(max(1, round(size * 0.20 / (64 * mib)))):
+    write("text/level%02d/script.txt" % i, text, 64 * mib)
+for i in range(max(1, round(size * 0.15 / (16 * mib)))):
+    write("data/encoded/chunk%02d.b64" % i, lambda n: base64.b64encode(random_bytes(n * 3 // 4 + 3))[:n], 16 * mib)
+small, i = size * 20 // 100, 0
+while small > 0:  # 4 to 96 KiB each, one in three random, in 64 folders
+    n = rng.randrange(4096, 96 * 1024)
+    write("assets/dir%02d/file%05d.%s" % (i % 64, i, "bin" if i % 3 == 0 else "txt"),
+          random_bytes if i % 3 == 0 else text, n)
+    small -= n
+    i += 1
+EOF
+    mkdir -p "$cache/www"
+    (cd "$cache/game" && zip -q -r "$cache/www/game.zip.tmp" .) && mv "$cache/www/game.zip.tmp" "$cache/www/game.zip"
+  fi
 }
