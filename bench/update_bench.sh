@@ -51,8 +51,9 @@ if [ ! -f "$upd/www/v2.zip.manifest" ]; then
 fi
 
 # What the update needs: the entries of release 2 that release 1 lacks or holds otherwise, their
-# compressed bytes, and their ranges once neighbours less than 64 KiB apart are merged.
-read -r entries changed changed_bytes changed_ranges < <(python3 - "$upd/www/v1.zip.manifest" "$upd/www/v2.zip.manifest" <<'EOF'
+# compressed bytes, and their ranges once neighbours less than 64 KiB apart are merged, with the
+# bytes those hold (local headers and the gaps merged over).
+read -r entries changed changed_bytes changed_ranges range_bytes < <(python3 - "$upd/www/v1.zip.manifest" "$upd/www/v2.zip.manifest" <<'EOF'
 import sys
 def entries(path):
     lines = open(path, "rb").read().split(b"\r\n")
@@ -60,12 +61,13 @@ def entries(path):
 old, new = entries(sys.argv[1]), entries(sys.argv[2])
 needed = sorted((int(f[6]), int(f[7]) + int(f[8]), int(f[8]))
                 for name, f in new.items() if name not in old or old[name][11] != f[11])
-ranges, end = 0, None
+merged = []
 for first, last, _ in needed:
-    if end is None or first - end >= 65536:
-        ranges += 1
-    end = last if end is None else max(end, last)
-print(len(new), len(needed), sum(n for _, _, n in needed), ranges)
+    if merged and first - merged[-1][1] < 65536:
+        merged[-1][1] = max(merged[-1][1], last)
+    else:
+        merged.append([first, last])
+print(len(new), len(needed), sum(n for _, _, n in needed), len(merged), sum(b - a for a, b in merged))
 EOF
 )
 
@@ -112,13 +114,14 @@ run_task() {
   sleep 0.2  # nginx logs a request once its response is done
   read -r package_bytes package_requests requests manifest_at < <(tail -n +$((mark + 1)) "$access" |
     awk -v zip="/$1.zip" '$3 == zip || $3 == zip ".manifest" { b += $6; n++ } $3 == zip ".manifest" { m = $1 }
-                          { all++ } END { print b + 0, n + 0, all + 0, m + 0 }')
+                          { all++ } END { printf "%d %d %d %.3f\n", b, n, all, m }')
   decide_s=$(seconds "$manifest_at" "$ended")
 }
 
 installed=$(du -sb "$release1/game" | cut -f1)
 echo "bench: a $(mib "$installed") MiB game, $entries entries in release 2 ($(mib "$(stat -c %s "$upd/www/v2.zip")") MiB zip);" \
-  "$changed entries changed or added ($(mib "$changed_bytes") MiB compressed, $changed_ranges ranges), served by nginx on loopback"
+  "$changed entries changed or added ($(mib "$changed_bytes") MiB compressed; $changed_ranges ranges of $(mib "$range_bytes") MiB" \
+  "with their local headers and the gaps under 64 KiB between them), served by nginx on loopback"
 run_task v1
 full_s=$task_s
 printf '  full install of release 1       %8s s, %s MiB of package\n' "$full_s" "$(mib "$package_bytes")"
