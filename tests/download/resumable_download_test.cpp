@@ -479,7 +479,7 @@ TEST_F(ResumableDownload, OffsetAboveFourGigabytesIsWrittenInFull) {
     EXPECT_EQ(0, Download(task.get()));
 
     ASSERT_EQ(1u, DataRequests().size());
-    EXPECT_EQ("bytes=4294967596-", DataRequests()[0].rangeValue);
+    EXPECT_EQ("bytes=4294967596-4294968295", DataRequests()[0].rangeValue);
     uint64_t written = 0;
     ASSERT_TRUE(LocalFileSize(LocalPath(kLocalName), &written));
     EXPECT_EQ(size, written);
@@ -493,6 +493,49 @@ TEST_F(ResumableDownload, OffsetAboveFourGigabytesIsWrittenInFull) {
     ::CloseHandle(local);
     EXPECT_EQ(PatternBytes(offset, 700), tail);
     ::DeleteFileA(LocalPath(kLocalName).c_str());
+}
+
+// A file above 16 MiB from a server that names its version, slow per connection so that
+// more connections pay.
+ServedFile Segmentable() {
+    ServedFile file;
+    file.patternSize = 24ull << 20;
+    file.etag = kEtag;
+    file.delayMsPerChunk = 2;
+    return file;
+}
+
+bool WholePattern(const std::string& path, uint64_t size) { return ReadWholeFile(path) == PatternBytes(0, size); }
+
+TEST_F(ResumableDownload, AServerRefusingASecondConnectionFinishesOnOne) {
+    for (int status : {503, 429}) {
+        ServedFile file = Segmentable();
+        file.busyStatus = status;
+        m_server.Serve(kPackage, file);
+        const int busyBefore = m_server.BusyAnswers();
+        TaskPtr task = NewTask();
+        EXPECT_EQ(0, Download(task.get()));
+        EXPECT_TRUE(WholePattern(LocalPath(kLocalName), file.patternSize)) << status;
+        // Asked once for one more, and never again.
+        EXPECT_EQ(busyBefore + 1, m_server.BusyAnswers()) << status;
+        EXPECT_TRUE(Boxes().empty()) << status;
+        ::DeleteFileA(LocalPath(kLocalName).c_str());
+    }
+}
+
+TEST_F(ResumableDownload, AValidatorChangingBetweenTwoConnectionsAnswersStartsOverAndEndsWhole) {
+    ServedFile file = Segmentable();
+    file.laterEtag = "\"v2\"";
+    file.laterEtagAfter = 1;
+    m_server.Serve(kPackage, file);
+    TaskPtr task = NewTask();
+    EXPECT_EQ(0, Download(task.get()));
+    EXPECT_TRUE(WholePattern(LocalPath(kLocalName), file.patternSize));
+    std::vector<SeenRequest> data = DataRequests();
+    ASSERT_GE(data.size(), 3u);
+    EXPECT_EQ(kEtag, FindHeader(data[1].rawHead, "If-Range"));
+    EXPECT_EQ("bytes=0-", data.back().rangeValue);
+    EXPECT_TRUE(NoSideFiles());
 }
 
 TEST_F(ResumableDownload, NoTaskAndTemporaryFile) {
