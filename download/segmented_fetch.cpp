@@ -19,9 +19,6 @@
 
 namespace {
 
-// One request asks for at most this much: a split never has to wait for a long body to end,
-// and closing a request early never drains one.
-constexpr uint64_t kLargestAsk = 4ull << 20;
 // No part smaller than this is split off: its connection would spend more on setup than on bytes.
 constexpr uint64_t kSmallestSplit = 1ull << 20;
 constexpr DWORD kTickMs = 100;
@@ -169,6 +166,7 @@ Segment* SegmentedFetch::TakeWork() {
 
 void SegmentedFetch::Work(Segment* segment, bool extra) {
     bool answered = false;  // this connection got at least one answer of the file
+    double rate = 0.0;      // what its last request gave, in bytes a second
     while (segment != nullptr && !Stopping()) {
         uint64_t first = 0;
         uint64_t end = 0;
@@ -180,12 +178,17 @@ void SegmentedFetch::Work(Segment* segment, bool extra) {
                 continue;
             }
             first = segment->next;
-            end = std::min(segment->end, first + kLargestAsk);
+            // Asking for a part at a time: a split never waits for a long body to end, and a
+            // request closed early never has much left to drain.
+            end = std::min(segment->end, first + AskSize(rate));
             segment->asked = end;
         }
+        const DWORD asked = GetTickCount();
         Answer answer = FetchAsk(segment, first, end, extra && !answered);
         if (answer == Answer::Done) {
             answered = true;
+            const DWORD took = std::max<DWORD>(GetTickCount() - asked, 1);
+            rate = static_cast<double>(end - first) / (took / 1000.0);
             continue;
         }
         if (answer == Answer::Refused) {
