@@ -2,8 +2,9 @@
 //   download_bench resumable|plain URL LOCALNAME [SECONDS]
 // Prints one line: "<mode> <bytes> bytes in <seconds> s = <MiB/s> MiB/s, peak memory <MiB> MiB".
 // With SECONDS, a download still running then is asked to stop (as a player's stop would) and
-// the line is "<mode> stopped after <seconds> s, peak memory <MiB> MiB": the caller counts the
-// bytes at the server, since a stopped download keeps none.
+// the line is "<mode> stopped after <seconds> s, started at <Unix time> s, peak memory <MiB> MiB":
+// the caller counts the bytes at the server, since a stopped download keeps none, up to when the
+// server saw the connections close.
 #include <windows.h>
 #include <psapi.h>
 
@@ -80,6 +81,8 @@ int main(int argc, char** argv) {
         windowThread.Reset(::CreateThread(nullptr, 0, WindowThread, &window, 0, nullptr));
     }
 
+    FILETIME startedAt;  // 100 ns units since 1601
+    ::GetSystemTimeAsFileTime(&startedAt);
     ::QueryPerformanceCounter(&start);
     bool resumable = std::strcmp(argv[1], "resumable") == 0;
     int result = resumable ? InternetGetFileShowOnList(argv[2], argv[3], &written, -1, task.get())
@@ -91,7 +94,12 @@ int main(int argc, char** argv) {
     }
     if (window.stopped) {
         double seconds = static_cast<double>(window.stoppedAt.QuadPart - start.QuadPart) / frequency.QuadPart;
-        std::printf("%s stopped after %.3f s, peak memory %.1f MiB\n", argv[1], seconds, PeakMemoryMiB());
+        ULARGE_INTEGER since1601 = {};
+        since1601.LowPart = startedAt.dwLowDateTime;
+        since1601.HighPart = startedAt.dwHighDateTime;
+        double unixSeconds = since1601.QuadPart / 1e7 - 11644473600.0;
+        std::printf("%s stopped after %.3f s, started at %.3f s, peak memory %.1f MiB\n", argv[1], seconds,
+                    unixSeconds, PeakMemoryMiB());
         return 0;
     }
     if (result != 0) {
