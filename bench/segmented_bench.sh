@@ -10,8 +10,8 @@
 # window of WINDOW seconds (default 30; 0: the whole file): the bytes nginx sent for it, from
 # its access log, over the time from the side's start until nginx saw its last connection end
 # (a download that ends sooner counts as it is). The unlimited location is always fetched whole.
-# MAX_CONNECTIONS=N (default 8), when the download code reads a maximum from the environment
-# variable named by CONNECTIONS_VARIABLE, adds a capped run with N connections at most.
+# When the download code takes its most connections from UPDATER_CONNECTIONS, each run adds a
+# capped download with MAX_CONNECTIONS (default 8) at most.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${BUILD_DIR:-$root/build}"
@@ -19,7 +19,8 @@ size_mib="${1:-256}"
 runs="${RUNS:-3}"
 window="${WINDOW:-30}"
 max_connections="${MAX_CONNECTIONS:-8}"
-connections_variable="${CONNECTIONS_VARIABLE:-}"
+connections_variable=""
+grep -rqs UPDATER_CONNECTIONS "$root/download" && connections_variable=UPDATER_CONNECTIONS
 "$root/scripts/install-deps.sh"
 # Only what this benchmark runs, so it works while other parts of the tree are being changed.
 log=$(cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" 2>&1 &&
@@ -146,6 +147,8 @@ if [ -n "$connections_variable" ]; then
   cm_m=$(median "${capped_most[@]}")
   printf '    updater, %s connections    %8s MiB/s  (runs %s)  ratio to curl %s (goal: 6 or more)\n' \
     "$max_connections" "$cm_m" "$(spread "${capped_most[@]}")" "$(ratio "$cm_m" "$cc_m")"
+else
+  echo "    (the download code has no setting for its most connections: the default only)"
 fi
 echo "  unlimited:"
 printf '    curl (one connection)     %8s MiB/s  (runs %s)\n' "$oc_m" "$(spread "${open_curls[@]}")"
