@@ -63,7 +63,7 @@ wait_for_nginx() {
 server_rate() {
   awk -v from="$2" -v loc="\"GET /$1/" -v start="$3" 'NR > from && index($0, loc) {
       n += $NF; if ($1 > end) end = $1 }
-    END { printf "%.1f", (end > start ? n / 1048576 / (end - start) : 0) }' "$access"
+    END { printf "%.2f", (end > start ? n / 1048576 / (end - start) : 0) }' "$access"
 }
 log_lines() { wc -l < "$access"; }
 windowed() { [ "$1" = capped ] && [ "$window" != 0 ]; }
