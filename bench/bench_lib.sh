@@ -1,6 +1,6 @@
-# Sourced by the window benchmarks: a ready-to-copy updater folder with its own lobby port, a
-# lobby simulator beside it, and CPU times of Linux processes. Expects $build, $WINEPREFIX and
-# a $pids array for the processes to end at exit.
+# Sourced by the benchmarks: a ready-to-copy updater folder with its own lobby port, a lobby
+# simulator beside it, CPU times of Linux processes, nginx serving a folder, medians. Expects
+# $build, $WINEPREFIX, $work and a $pids array for the processes to end at exit.
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 winpath() { local p="Z:${1//\//\\}"; echo "$p"; }

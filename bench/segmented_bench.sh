@@ -36,7 +36,7 @@ cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait "${pids[@]}" 2>/dev/null || true
   stop_virtual_display "$WINEPREFIX"
-  [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"
+  rm -rf "$work"
 }
 trap cleanup EXIT
 start_virtual_display "$WINEPREFIX"
