@@ -42,6 +42,20 @@ bool LocalFile::OpenAt(const std::string& path, uint64_t offset) {
         ::SetEndOfFile(m_file.Get())) {
         return true;
     }
+    ShowOpenError(path, existed);
+    return false;
+}
+
+bool LocalFile::OpenKeeping(const std::string& path) {
+    uint64_t size = 0;
+    const bool existed = LocalFileSize(path, &size);
+    m_file.Reset(OpenCreatingFolder(path, OPEN_ALWAYS));
+    if (m_file.IsValid()) return true;
+    ShowOpenError(path, existed);
+    return false;
+}
+
+void LocalFile::ShowOpenError(const std::string& path, bool existed) {
     DWORD error = ::GetLastError();
     m_file.Close();
     if (existed) {
@@ -50,7 +64,6 @@ bool LocalFile::OpenAt(const std::string& path, uint64_t offset) {
         ShowDownloadError(FormatText("创建文件%s错误. 错误号:%d.", path.c_str(), static_cast<int>(error)),
                           MB_RETRYCANCEL);
     }
-    return false;
 }
 
 bool LocalFile::Append(const char* data, unsigned long length) {
@@ -59,6 +72,20 @@ bool LocalFile::Append(const char* data, unsigned long length) {
         if (!::WriteFile(m_file.Get(), data, length, &written, nullptr) || written == 0) return false;
         data += written;
         length -= written;
+    }
+    return true;
+}
+
+bool LocalFile::WriteAt(uint64_t offset, const char* data, unsigned long length) {
+    while (length > 0) {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD written = 0;
+        if (!::WriteFile(m_file.Get(), data, length, &written, &at) || written == 0) return false;
+        data += written;
+        length -= written;
+        offset += written;
     }
     return true;
 }

@@ -12,13 +12,21 @@ public:
     // cutting off anything after `offset`. Shows its own error box.
     bool OpenAt(const std::string& path, uint64_t offset);
 
+    // Opens `path` for positioned writes, creating it when missing and keeping every byte it
+    // holds: several connections fill their own parts of it. Shows its own error box.
+    bool OpenKeeping(const std::string& path);
+
     bool Append(const char* data, unsigned long length);
+    // Writes at `offset` whatever the file position; safe from several threads at once.
+    bool WriteAt(uint64_t offset, const char* data, unsigned long length);
     bool Truncate();
     // Puts what was appended on the disk itself (FlushFileBuffers).
     bool Flush();
     void Close() { m_file.Close(); }
 
 private:
+    void ShowOpenError(const std::string& path, bool existed);
+
     ScopedKernelHandle m_file;
 };
 

@@ -4,6 +4,7 @@
 // against (same URL, size and validator) and only as far as its record says it was flushed; the
 // whole side file then replaces the destination. Whole means as long as a known size: a server
 // that never tells one gets a single request without a Range, whose body to the close is the file.
+// A large file from a server that names its version comes over several connections instead.
 #include <windows.h>
 #include <wininet.h>
 
@@ -15,6 +16,8 @@
 #include "download/http_headers.h"
 #include "download/internet_download.h"
 #include "download/local_file.h"
+#include "download/segment_plan.h"
+#include "download/segmented_fetch.h"
 #include "download/side_file.h"
 #include "framework/http_request.h"
 #include "framework/internet_handle.h"
@@ -53,6 +56,9 @@ public:
 
 private:
     Pass OneConnection(DWORD connectionFlags, DWORD* readError);
+    Pass Segmented(HINTERNET session, const std::string& url, DWORD* readError);
+    std::vector<ByteSpan> HeldSpans();
+    void ShowProgress(double speedKb, uint64_t received);
     bool Send(HINTERNET session, const std::string& url, const HttpRequestOptions& options, HttpRequest* sent,
               DWORD* readError, Pass* refused);
     uint64_t ResumeOffset(bool* fresh);
@@ -93,7 +99,16 @@ bool Believable(uint64_t size, DWORD* readError) {
     return false;
 }
 
+// WinINet opens only 2 connections to a server (4 to an HTTP/1.0 one) unless told before it
+// first connects there: too few for a download over several.
+void RaiseConnectionLimits() {
+    DWORD most = 16;
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &most, sizeof most);
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &most, sizeof most);
+}
+
 int ResumableDownload::Run() {
+    RaiseConnectionLimits();
     for (;;) {
         int nAttempts = 0;
         DWORD flags = 0;
@@ -148,6 +163,10 @@ Pass ResumableDownload::OneConnection(DWORD connectionFlags, DWORD* readError) {
         sizeRequest.connection.Close();
         if (!Believable(m_total, readError)) return Pass::ReadFailed;
     }
+    if (!m_bWholeBody && m_total > kSegmentedAbove && !m_validator.empty()) {
+        Pass pass = Segmented(session.Get(), sizeRequest.url, readError);
+        if (pass != Pass::Again) return pass;
+    }
 
     for (;;) {
         LocalFile file;
@@ -187,6 +206,90 @@ Pass ResumableDownload::OneConnection(DWORD connectionFlags, DWORD* readError) {
         if (further) continue;
         if (m_bWrote) m_pacer.Reset();
         if (!WaitUnlessStopped(m_task, m_pacer.NextDelayMs())) return Pass::Failed;
+    }
+}
+
+// The side file over several connections. Again: the server's file changed, and the side file
+// starts over on one connection.
+Pass ResumableDownload::Segmented(HINTERNET session, const std::string& url, DWORD* readError) {
+    SegmentedSource source;
+    source.url = url;
+    source.shownUrl = m_url;
+    source.path = m_path;
+    source.record = SideFileInfo{m_url, m_total, m_validator, 0, HeldSpans()};
+    uint64_t missing = 0;
+    for (const ByteSpan& span : MissingSpans(source.record.held, m_total)) missing += span.end - span.first;
+    if (!RoomToDownload(m_path, missing, m_shownName)) {
+        // Nothing of a download that can't fit may stay behind.
+        RemoveSideFiles(m_path);
+        return Pass::Failed;
+    }
+    if (source.record.held.empty()) {
+        // Cut off what an older side file held before a new record can be taken to vouch for it.
+        LocalFile file;
+        if (!file.OpenAt(m_side, 0)) return Pass::Failed;
+        m_flushed = 0;
+        RecordSideFile();
+    }
+    source.send = [this, session, &url](const HttpRequestOptions& options, HttpRequest* sent, DWORD* error) {
+        Pass refused = Pass::Complete;
+        if (Send(session, url, options, sent, error, &refused)) return SendResult::Sent;
+        return refused == Pass::ReadFailed ? SendResult::ReadFailed : SendResult::Failed;
+    };
+    source.progress = [this](double speedKb, uint64_t received) { ShowProgress(speedKb, received); };
+    uint64_t heldBefore = 0;
+    for (const ByteSpan& span : source.record.held) heldBefore += span.end - span.first;
+    uint64_t held = 0;
+    SegmentedOutcome outcome = FetchSegmented(source, m_task, readError, &held);
+    m_bWrote = held > heldBefore;
+    m_reached = std::max(m_reached, held);
+    switch (outcome) {
+    case SegmentedOutcome::Complete:
+        m_task.dSpeed = 0.0;
+        m_task.fProgress = 1.0f;
+        TraceLine("tor2:下载完毕");
+        return Pass::Complete;
+    case SegmentedOutcome::ReadFailed:
+        return Pass::ReadFailed;
+    case SegmentedOutcome::Changed:
+        // The new version's size and validator come with its first answer.
+        m_bStartOver = true;
+        m_total = 0;
+        m_validator.clear();
+        return Pass::Again;
+    case SegmentedOutcome::Failed:
+        break;
+    }
+    return Pass::Failed;
+}
+
+// What the side file holds of the server's current file, by its record: nothing unless it was
+// fetched against this very file, and never past the side file's end.
+std::vector<ByteSpan> ResumableDownload::HeldSpans() {
+    const bool startOver = m_bStartOver;
+    m_bStartOver = false;
+    m_bContinue = false;
+    SideFileInfo info;
+    uint64_t size = 0;
+    if (startOver || !LocalFileSize(m_side, &size) || size > m_total || !ReadSideInfo(m_path, &info) ||
+        info.url != m_url || info.total != m_total || info.validator != m_validator) {
+        return {};
+    }
+    // A record of one connection vouches for the first bytes alone.
+    std::vector<ByteSpan> held = info.held.empty() ? std::vector<ByteSpan>{ByteSpan{0, info.flushed}} : info.held;
+    for (ByteSpan& span : held) span.end = std::min(span.end, size);
+    return MergedSpans(held);
+}
+
+void ResumableDownload::ShowProgress(double speedKb, uint64_t received) {
+    m_task.dSpeed = speedKb;
+    int row = m_task.nIndex;
+    if (row >= 0 && g_pTaskList != nullptr) {
+        // The text goes through the list window: set it only when it changes.
+        const int sizeKb = static_cast<int>(m_total >> 10);
+        if (sizeKb != m_shownSize) g_pTaskList->SetItemSize(row, sizeKb);
+        m_shownSize = sizeKb;
+        if (m_total > 0) m_task.fProgress = static_cast<float>(static_cast<double>(received) / m_total);
     }
 }
 
@@ -242,7 +345,7 @@ uint64_t ResumableDownload::ResumeOffset(bool* fresh) {
 }
 
 void ResumableDownload::RecordSideFile() {
-    if (!WriteSideInfo(m_path, SideFileInfo{m_url, m_total, m_validator, m_flushed})) {
+    if (!WriteSideInfo(m_path, SideFileInfo{m_url, m_total, m_validator, m_flushed, {}})) {
         TraceLine("qen: the record of %s can't be written; it will not be resumed", m_side.c_str());
     }
 }
@@ -309,6 +412,11 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
         }
         if (m_total == 0) m_total = range.total;
         expectedEnd = range.last + 1;
+        // A file asked for from its start names the version the side file now holds.
+        if (offset == 0) {
+            std::string validator = QueryValidator(request);
+            if (!validator.empty()) m_validator = validator;
+        }
     } else if (status == 200) {
         if (offset > 0) {
             // The server ignored the range or the file changed (If-Range): write it from the start.
@@ -368,17 +476,7 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
         }
         const DWORD now = GetTickCount();
         DWORD elapsed = now - startTick;
-        if (elapsed != 0) {
-            m_task.dSpeed = static_cast<double>(received - base) / 1024.0 / (elapsed / 1000.0);
-            int row = m_task.nIndex;
-            if (row >= 0 && g_pTaskList != nullptr) {
-                // The text goes through the list window: set it only when it changes.
-                const int sizeKb = static_cast<int>(m_total >> 10);
-                if (sizeKb != m_shownSize) g_pTaskList->SetItemSize(row, sizeKb);
-                m_shownSize = sizeKb;
-                if (m_total > 0) m_task.fProgress = static_cast<float>(static_cast<double>(received) / m_total);
-            }
-        }
+        if (elapsed != 0) ShowProgress(static_cast<double>(received - base) / 1024.0 / (elapsed / 1000.0), received);
         if (got == 0 && !overLong) {
             if (expectedEnd != 0 && received < expectedEnd) {
                 // The connection closed early: a failed read, never the end of the file.

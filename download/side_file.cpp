@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr DWORD kInfoLimit = 8192;  // far more than a URL, a number and a validator need
+constexpr DWORD kInfoLimit = 8192;  // far more than a URL, a validator and a few parts need
 
 std::string InfoPath(const std::string& destination) { return SidePath(destination) + ".info"; }
 
@@ -51,12 +51,31 @@ bool ReadSideInfo(const std::string& destination, SideFileInfo* info) {
     std::string total = NextLine(text, &position);
     info->validator = NextLine(text, &position);
     std::string flushed = NextLine(text, &position);
-    return !info->url.empty() && ParseDecimal64(total, &info->total) && ParseDecimal64(flushed, &info->flushed);
+    if (info->url.empty() || !ParseDecimal64(total, &info->total) || !ParseDecimal64(flushed, &info->flushed)) {
+        return false;
+    }
+    info->held.clear();
+    while (position < text.size()) {
+        std::string line = NextLine(text, &position);
+        if (line.empty()) continue;
+        size_t dash = line.find('-');
+        ByteSpan span;
+        // A part that can't be read vouches for nothing, and nor does the rest of the record.
+        if (dash == std::string::npos || !ParseDecimal64(line.substr(0, dash), &span.first) ||
+            !ParseDecimal64(line.substr(dash + 1), &span.end) || span.end < span.first) {
+            return false;
+        }
+        info->held.push_back(span);
+    }
+    return true;
 }
 
 bool WriteSideInfo(const std::string& destination, const SideFileInfo& info) {
     std::string text = info.url + "\r\n" + std::to_string(info.total) + "\r\n" + info.validator + "\r\n" +
                        std::to_string(info.flushed) + "\r\n";
+    for (const ByteSpan& span : info.held) {
+        text += std::to_string(span.first) + "-" + std::to_string(span.end) + "\r\n";
+    }
     ScopedKernelHandle file(::CreateFileW(GbkToWide(InfoPath(destination)).c_str(), GENERIC_WRITE, 0, nullptr,
                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;

@@ -6,12 +6,18 @@
 // side file of the server's current file is ever resumed, and only as far as it was flushed.
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "download/segment_plan.h"
 
 struct SideFileInfo {
     std::string url;
     uint64_t total = 0;     // the file's announced size
     std::string validator;  // the server's ETag, else its Last-Modified
     uint64_t flushed = 0;   // the side file's first bytes known to be on the disk
+    // Of a download over several connections: every part known to be on the disk, the first
+    // one included (it is also `flushed`). Empty for one connection.
+    std::vector<ByteSpan> held;
 };
 
 std::string SidePath(const std::string& destination);

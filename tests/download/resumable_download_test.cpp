@@ -2,6 +2,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <sstream>
 #include <thread>
 
 #include "download/internet_download.h"
@@ -56,18 +59,25 @@ protected:
     // Runs the download in a program of its own and kills it once the side file's record
     // vouches for `bytes`; returns what the record vouches for after the kill.
     uint64_t KillMidDownload(uint64_t bytes) {
+        return KillWhen(m_server.Url(kPackage), [bytes](const SideFileInfo& info) { return info.flushed >= bytes; })
+            .flushed;
+    }
+    // Runs the download of `url` in a program of its own and kills it once its record says
+    // `enough`; returns the record after the kill.
+    SideFileInfo KillWhen(const std::string& url, const std::function<bool(const SideFileInfo&)>& enough) {
         ChildProcess child;
         std::string program = ProgramFolder() + "\\..\\bench-bin\\download_bench.exe";
-        EXPECT_TRUE(child.Start(program, "resumable " + m_server.Url(kPackage) + " " + kLocalName, m_appDir));
+        EXPECT_TRUE(child.Start(program, "resumable " + url + " " + kLocalName, m_appDir));
         SideFileInfo info;
         DWORD start = ::GetTickCount();
-        while ((!ReadSideInfo(LocalPath(kLocalName), &info) || info.flushed < bytes) &&
-               ::GetTickCount() - start < 30000) {
+        while ((!ReadSideInfo(LocalPath(kLocalName), &info) || !enough(info)) && ::GetTickCount() - start < 30000) {
             ::Sleep(5);
         }
         child.Kill();
         child.WaitForExit(10000);
-        return ReadSideInfo(LocalPath(kLocalName), &info) ? info.flushed : 0;
+        info = SideFileInfo{};
+        ReadSideInfo(LocalPath(kLocalName), &info);
+        return info;
     }
     std::string m_written;
 };
@@ -479,7 +489,7 @@ TEST_F(ResumableDownload, OffsetAboveFourGigabytesIsWrittenInFull) {
     EXPECT_EQ(0, Download(task.get()));
 
     ASSERT_EQ(1u, DataRequests().size());
-    EXPECT_EQ("bytes=4294967596-", DataRequests()[0].rangeValue);
+    EXPECT_EQ("bytes=4294967596-4294968295", DataRequests()[0].rangeValue);
     uint64_t written = 0;
     ASSERT_TRUE(LocalFileSize(LocalPath(kLocalName), &written));
     EXPECT_EQ(size, written);
@@ -493,6 +503,88 @@ TEST_F(ResumableDownload, OffsetAboveFourGigabytesIsWrittenInFull) {
     ::CloseHandle(local);
     EXPECT_EQ(PatternBytes(offset, 700), tail);
     ::DeleteFileA(LocalPath(kLocalName).c_str());
+}
+
+// A file above 16 MiB from a server that names its version, slow per connection so that
+// more connections pay.
+ServedFile Segmentable() {
+    ServedFile file;
+    file.patternSize = 24ull << 20;
+    file.etag = kEtag;
+    file.delayMsPerChunk = 2;
+    return file;
+}
+
+bool WholePattern(const std::string& path, uint64_t size) { return ReadWholeFile(path) == PatternBytes(0, size); }
+
+TEST_F(ResumableDownload, AServerRefusingASecondConnectionFinishesOnOne) {
+    for (int status : {503, 429}) {
+        ServedFile file = Segmentable();
+        file.busyStatus = status;
+        m_server.Serve(kPackage, file);
+        const int busyBefore = m_server.BusyAnswers();
+        TaskPtr task = NewTask();
+        EXPECT_EQ(0, Download(task.get()));
+        EXPECT_TRUE(WholePattern(LocalPath(kLocalName), file.patternSize)) << status;
+        // Asked once for one more, and never again.
+        EXPECT_EQ(busyBefore + 1, m_server.BusyAnswers()) << status;
+        EXPECT_TRUE(Boxes().empty()) << status;
+        ::DeleteFileA(LocalPath(kLocalName).c_str());
+    }
+}
+
+TEST_F(ResumableDownload, AValidatorChangingBetweenTwoConnectionsAnswersStartsOverAndEndsWhole) {
+    ServedFile file = Segmentable();
+    file.laterEtag = "\"v2\"";
+    file.laterEtagAfter = 1;
+    m_server.Serve(kPackage, file);
+    TaskPtr task = NewTask();
+    EXPECT_EQ(0, Download(task.get()));
+    EXPECT_TRUE(WholePattern(LocalPath(kLocalName), file.patternSize));
+    std::vector<SeenRequest> data = DataRequests();
+    ASSERT_GE(data.size(), 3u);
+    EXPECT_EQ(kEtag, FindHeader(data[1].rawHead, "If-Range"));
+    EXPECT_EQ("bytes=0-", data.back().rangeValue);
+    EXPECT_TRUE(NoSideFiles());
+}
+
+// Seconds since 1970, as nginx logs them.
+double UnixNow() {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return static_cast<double>(ticks - 116444736000000000ull) / 1e7;
+}
+
+// Against nginx capping each connection: a killed download leaves several parts, and the rerun
+// fetches only the bytes between them.
+TEST_F(ResumableDownload, AKilledDownloadOverSeveralConnectionsContinuesEachPart) {
+    const char* port = std::getenv("UPDATER_NGINX_PORT");
+    if (port == nullptr) GTEST_SKIP() << "runs beside nginx (download_nginx_test)";
+    const std::string folder = std::string("Z:") + std::getenv("UPDATER_PACKAGE_DIR");
+    const std::string url = std::string("http://127.0.0.1:") + port + "/seg/big.bin";
+    const uint64_t size = 40ull << 20;
+
+    SideFileInfo killed = KillWhen(url, [](const SideFileInfo& info) { return info.held.size() >= 3; });
+    ASSERT_GE(killed.held.size(), 3u);
+    uint64_t held = 0;
+    for (const ByteSpan& span : killed.held) held += span.end - span.first;
+    ASSERT_LT(held, size);
+
+    const double rerunStart = UnixNow();
+    TaskPtr task = NewTask();
+    ASSERT_EQ(0, InternetGetFileShowOnList(url.c_str(), kLocalName, &m_written, 0, task.get(),
+                                           ReadWholeFile(folder + "/seg.sha256")));
+    // Each line: end time, request time, status, body bytes; the rerun's began after its start.
+    std::istringstream log(ReadWholeFile(folder + "/seg.log"));
+    double end = 0, took = 0;
+    int status = 0;
+    uint64_t bytes = 0, fetched = 0;
+    while (log >> end >> took >> status >> bytes) {
+        if (end - took >= rerunStart - 0.002) fetched += bytes;
+    }
+    EXPECT_EQ(size - held, fetched);
+    EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(ResumableDownload, NoTaskAndTemporaryFile) {

@@ -177,6 +177,7 @@ const char* Reason(int status) {
     case 403: return "Forbidden";
     case 404: return "Not Found";
     case 416: return "Range Not Satisfiable";
+    case 429: return "Too Many Requests";
     case 500: return "Internal Server Error";
     case 501: return "Not Implemented";
     case 502: return "Bad Gateway";
@@ -266,6 +267,7 @@ struct TestHttpServer::Reply {
     bool cutWithStall = false;
     bool closeAfter = false;
     std::string target;                         // what the bytes sent are counted for
+    bool underWay = false;                      // counted in m_bodiesUnderWay until sent
 };
 
 struct TestHttpServer::Connection {
@@ -391,8 +393,13 @@ void TestHttpServer::ServeConnection(SOCKET socket) {
         bool keepAlive = request.version == "HTTP/1.1" && !HasToken(FindHeader(head, "Connection"), "close");
         Reply reply = Plan(request, keepAlive);
         bool clientGone = false;
-        if (!SendAll(socket, reply.head.data(), reply.head.size(), m_stop.Get(), &clientGone) ||
-            !SendBody(socket, reply, &clientGone)) {
+        const bool sent = SendAll(socket, reply.head.data(), reply.head.size(), m_stop.Get(), &clientGone) &&
+                          SendBody(socket, reply, &clientGone);
+        if (reply.underWay) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            --m_bodiesUnderWay[reply.target];
+        }
+        if (!sent) {
             if (clientGone) ++m_clientAborts;
             return;
         }
@@ -410,6 +417,12 @@ void TestHttpServer::ServeConnection(SOCKET socket) {
             return;
         }
     }
+}
+
+// Under the lock.
+std::string TestHttpServer::CurrentEtag(const std::string& target, const ServedFile& file) {
+    if (file.laterEtag.empty() || m_bodyResponses[target] < file.laterEtagAfter) return file.etag;
+    return file.laterEtag;
 }
 
 TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keepAlive) {
@@ -431,6 +444,13 @@ TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keep
         status = 404;
         reply.content = ErrorPage(status);
         reply.length = reply.content->body.size();
+    } else if (script->second.file->busyStatus != 0 && !headOnly && m_bodiesUnderWay[request.target] > 0) {
+        status = script->second.file->busyStatus;
+        reply.content = ErrorPage(status);
+        reply.length = reply.content->body.size();
+        reply.closeAfter = true;
+        ++m_busyAnswers;
+        script = m_scripts.end();
     } else {
         reply.content = script->second.file;
         const ServedFile& file = *reply.content;
@@ -444,8 +464,9 @@ TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keep
             uint64_t first = 0, last = 0;
             bool hasLast = false;
             std::string ifRange;
+            const std::string etag = CurrentEtag(request.target, file);
             const bool otherVersion = LookUpHeader(request.rawHead, "If-Range", &ifRange) &&
-                                      (file.etag.empty() || ifRange != file.etag) &&
+                                      (etag.empty() || ifRange != etag) &&
                                       (file.lastModified.empty() || ifRange != file.lastModified);
             std::vector<std::pair<uint64_t, uint64_t>> several;
             if (file.range != RangeMode::Ignore && request.hasRange && !otherVersion &&
@@ -504,7 +525,8 @@ TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keep
     if (reply.closeAfter) reply.head += "Connection: close\r\n";
     if (script != m_scripts.end() && script->second.file->fixedStatus == 0) {
         const ServedFile& file = *script->second.file;
-        if (!file.etag.empty()) reply.head += "ETag: " + file.etag + "\r\n";
+        const std::string etag = CurrentEtag(request.target, file);
+        if (!etag.empty()) reply.head += "ETag: " + etag + "\r\n";
         if (!file.lastModified.empty()) reply.head += "Last-Modified: " + file.lastModified + "\r\n";
     }
     if (script != m_scripts.end()) reply.head += script->second.file->extraHeaders;
@@ -513,6 +535,10 @@ TestHttpServer::Reply TestHttpServer::Plan(const SeenRequest& request, bool keep
     if (headOnly) reply.length = 0;
     if (reply.length > 0) {
         ++m_bodyResponses[request.target];
+        if (script != m_scripts.end()) {
+            reply.underWay = true;
+            ++m_bodiesUnderWay[request.target];
+        }
         if (script != m_scripts.end() && !script->second.cuts.empty()) {
             reply.cut = true;
             reply.cutAt = script->second.cuts.front();

@@ -69,6 +69,13 @@ struct ServedFile {
     std::string etag;              // with its quotes: "\"v1\""
     std::string lastModified;
     uint64_t maxRangeLength = 0;   // non-zero: a 206 carries at most this many bytes (piecewise ranges)
+    // Non-zero: a GET that comes while a body of this target is still being sent gets this
+    // status (503, 429) instead, as a server allowing one connection per client.
+    int busyStatus = 0;
+    // Not empty: once `laterEtagAfter` bodies of this target were started, the file is another
+    // version with this ETag (its bytes the same).
+    std::string laterEtag;
+    int laterEtagAfter = 0;
 };
 
 struct SeenRequest {
@@ -112,6 +119,8 @@ public:
     int ConnectionsAccepted() const { return m_connectionsAccepted; }
     // Responses whose body could not be sent whole because the client went away.
     int ClientAborts() const { return m_clientAborts; }
+    // Requests answered with a ServedFile's busyStatus.
+    int BusyAnswers() const { return m_busyAnswers; }
 
 private:
     struct Script {
@@ -124,6 +133,7 @@ private:
     void AcceptLoop();
     void ServeConnection(SOCKET socket);
     Reply Plan(const SeenRequest& request, bool keepAlive);
+    std::string CurrentEtag(const std::string& target, const ServedFile& file);
     bool SendBody(SOCKET socket, const Reply& reply, bool* clientGone);
 
     ScopedSocket m_listener;
@@ -132,10 +142,12 @@ private:
     std::thread m_acceptThread;
     std::atomic<int> m_connectionsAccepted{0};
     std::atomic<int> m_clientAborts{0};
+    std::atomic<int> m_busyAnswers{0};
 
     mutable std::mutex m_mutex;  // guards the scripts, the log and the counts
     std::map<std::string, Script> m_scripts;
     std::vector<SeenRequest> m_requests;
     std::map<std::string, int> m_bodyResponses;
     std::map<std::string, uint64_t> m_bodyBytes;
+    std::map<std::string, int> m_bodiesUnderWay;
 };

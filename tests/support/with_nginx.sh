@@ -13,6 +13,8 @@
 #                  v1.zip, expected/ after `unzip -o` of v2.zip over it, vN.sha256 (manifest=),
 #                  needed.txt (the compressed bytes of v2's entries that v1 lacks or holds
 #                  otherwise), upd.log (`URI bytes-sent body-bytes-sent` per request under /upd/)
+#     seg.sha256   the checksum of /seg/big.bin (40 MiB, 1 MiB/s per connection)
+#     seg.log      `end-time request-time status body-bytes-sent` per request under /seg/
 # Served: /pkg.zip and /pkg.zip.manifest; /tampered.zip (one stored entry's byte flipped) with
 # the same manifest; /upd/v1.zip and /upd/v2.zip with their manifests, v2 also from /upd/r0/
 # (nginx answers every Range with 200) and /upd/r1/ (a multi-range request gets the whole file).
@@ -122,6 +124,11 @@ old, new = entries(sys.argv[1]), entries(sys.argv[2])
 print(sum(int(f[8]) for name, f in new.items() if name not in old or old[name][11] != f[11]))
 PY
 
+# A file large enough to come over several connections.
+mkdir -p "$dir/www/seg"
+head -c 41943040 /dev/urandom >"$dir/www/seg/big.bin"
+sha256sum "$dir/www/seg/big.bin" | cut -d' ' -f1 | tr -d '\n' >"$dir/seg.sha256"
+
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 cat >"$dir/nginx.conf" <<CONF
 daemon off;
@@ -138,10 +145,14 @@ http {
   scgi_temp_path $dir;
   types { application/zip zip; }
   log_format upd '\$uri \$bytes_sent \$body_bytes_sent';
+  log_format seg '\$msec \$request_time \$status \$body_bytes_sent';
   server {
     listen 127.0.0.1:$port;
     root $dir/www;
     limit_rate 1m;
+    location /seg/ {
+      access_log $dir/seg.log seg;
+    }
     location /upd/ {
       limit_rate 0;
       access_log $dir/upd/upd.log upd;
