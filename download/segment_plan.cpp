@@ -35,6 +35,16 @@ bool SplitPoint(uint64_t next, uint64_t end, uint64_t smallest, uint64_t* at) {
     return true;
 }
 
+uint64_t AskSize(double bytesPerSecond) {
+    constexpr uint64_t kFirst = 4ull << 20;
+    constexpr uint64_t kLeast = 2ull << 20;
+    constexpr uint64_t kMost = 32ull << 20;
+    if (bytesPerSecond <= 0.0) return kFirst;
+    const double twoSeconds = bytesPerSecond * 2.0;
+    if (twoSeconds >= static_cast<double>(kMost)) return kMost;
+    return std::max(kLeast, static_cast<uint64_t>(twoSeconds));
+}
+
 bool ConnectionRamp::AddAnother(int open, double rate) {
     if (m_stopped) return false;
     if (m_lastOpen != 0 && open > m_lastOpen && rate < m_lastRate * 1.1) {

@@ -25,6 +25,11 @@ std::vector<ByteSpan> MergedSpans(std::vector<ByteSpan> spans);
 // connection: never a piece smaller than `smallest`. False when the rest is too small to split.
 bool SplitPoint(uint64_t next, uint64_t end, uint64_t smallest, uint64_t* at);
 
+// How much one connection asks for at once, given the rate it got on its last request (0: none
+// yet): about two seconds' worth, so a long body is not split off from under it for long and a
+// fast link does not pay a new connection every few megabytes.
+uint64_t AskSize(double bytesPerSecond);
+
 // Decides, one measuring window at a time, whether to open one more connection: while each one
 // added raised the total rate by at least a tenth, up to a limit.
 class ConnectionRamp {

@@ -19,9 +19,6 @@
 
 namespace {
 
-// One request asks for at most this much: a split never has to wait for a long body to end,
-// and closing a request early never drains one.
-constexpr uint64_t kLargestAsk = 4ull << 20;
 // No part smaller than this is split off: its connection would spend more on setup than on bytes.
 constexpr uint64_t kSmallestSplit = 1ull << 20;
 constexpr DWORD kTickMs = 100;
@@ -54,7 +51,8 @@ private:
     enum class Answer { Done, Refused, Lost, Changed, Failed };
 
     void Work(Segment* segment, bool extra);
-    Answer FetchAsk(Segment* segment, uint64_t first, uint64_t end, bool extra);
+    void WorkOn(Segment* segment, bool extra);
+    Answer FetchAsk(Segment* segment, uint64_t first, uint64_t end, bool extra, DWORD* readError);
     Segment* TakeWork();
     bool StartConnection(bool extra);
     void End(SegmentedOutcome outcome, DWORD error);
@@ -167,8 +165,20 @@ Segment* SegmentedFetch::TakeWork() {
     return m_segments.back().get();
 }
 
+// A connection's thread.
 void SegmentedFetch::Work(Segment* segment, bool extra) {
+    try {
+        WorkOn(segment, extra);
+    } catch (...) {
+        TraceLine("qen: a connection of %s ended by an exception", m_source.shownUrl.c_str());
+        End(SegmentedOutcome::Failed, 0);
+    }
+    --m_running;
+}
+
+void SegmentedFetch::WorkOn(Segment* segment, bool extra) {
     bool answered = false;  // this connection got at least one answer of the file
+    double rate = 0.0;      // what its last request gave, in bytes a second
     while (segment != nullptr && !Stopping()) {
         uint64_t first = 0;
         uint64_t end = 0;
@@ -180,12 +190,18 @@ void SegmentedFetch::Work(Segment* segment, bool extra) {
                 continue;
             }
             first = segment->next;
-            end = std::min(segment->end, first + kLargestAsk);
+            // Asking for a part at a time: a split never waits for a long body to end, and a
+            // request closed early never has much left to drain.
+            end = std::min(segment->end, first + AskSize(rate));
             segment->asked = end;
         }
-        Answer answer = FetchAsk(segment, first, end, extra && !answered);
+        const DWORD asked = GetTickCount();
+        DWORD readError = 0;
+        Answer answer = FetchAsk(segment, first, end, extra && !answered, &readError);
         if (answer == Answer::Done) {
             answered = true;
+            const DWORD took = std::max<DWORD>(GetTickCount() - asked, 1);
+            rate = static_cast<double>(end - first) / (took / 1000.0);
             continue;
         }
         if (answer == Answer::Refused) {
@@ -199,15 +215,15 @@ void SegmentedFetch::Work(Segment* segment, bool extra) {
         End(answer == Answer::Lost      ? SegmentedOutcome::ReadFailed
             : answer == Answer::Changed ? SegmentedOutcome::Changed
                                         : SegmentedOutcome::Failed,
-            m_readError);
+            readError);
         break;
     }
-    --m_running;
 }
 
 // Fetches [first, end) into the side file. `mayRefuse`: a refusal or a busy answer to this
 // request is the server's limit, not a failure.
-SegmentedFetch::Answer SegmentedFetch::FetchAsk(Segment* segment, uint64_t first, uint64_t end, bool mayRefuse) {
+SegmentedFetch::Answer SegmentedFetch::FetchAsk(Segment* segment, uint64_t first, uint64_t end, bool mayRefuse,
+                                                 DWORD* readError) {
     HttpRequestOptions options;
     options.version = "HTTP/1.0";
     options.flags = INTERNET_FLAG_NO_CACHE_WRITE;
@@ -220,7 +236,7 @@ SegmentedFetch::Answer SegmentedFetch::FetchAsk(Segment* segment, uint64_t first
     if (result == SendResult::Failed) return Answer::Failed;
     if (result == SendResult::ReadFailed) {
         if (mayRefuse) return Answer::Refused;
-        m_readError = error;
+        *readError = error;
         return Answer::Lost;
     }
     HINTERNET request = sent.request.Get();
@@ -253,13 +269,13 @@ SegmentedFetch::Answer SegmentedFetch::FetchAsk(Segment* segment, uint64_t first
         if (Stopping()) return Answer::Failed;
         DWORD got = 0;
         if (!reader.Read(request, &got)) {
-            m_readError = GetLastError();
+            *readError = GetLastError();
             return Answer::Lost;
         }
         if (got == 0) {
             TraceLine("qen: a range ended at %llu of %llu", static_cast<unsigned long long>(position),
                       static_cast<unsigned long long>(bodyEnd));
-            m_readError = ERROR_INTERNET_CONNECTION_ABORTED;
+            *readError = ERROR_INTERNET_CONNECTION_ABORTED;
             return Answer::Lost;
         }
         // Nothing past the asked end is written.
