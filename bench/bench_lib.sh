@@ -1,6 +1,6 @@
-# Sourced by the window benchmarks: a ready-to-copy updater folder with its own lobby port, a
-# lobby simulator beside it, and CPU times of Linux processes. Expects $build, $WINEPREFIX and
-# a $pids array for the processes to end at exit.
+# Sourced by the benchmarks: a ready-to-copy updater folder with its own lobby port, a lobby
+# simulator beside it, CPU times of Linux processes, nginx serving a folder, medians. Expects
+# $build, $WINEPREFIX, $work and a $pids array for the processes to end at exit.
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 winpath() { local p="Z:${1//\//\\}"; echo "$p"; }
@@ -70,8 +70,9 @@ wineserver_pid() {
 }
 
 # nginx from Debian's packages serving the folder $1 on a free loopback port, with its
-# configuration, logs and temporary files in $work/nginx; sets $nginx_port. Its access.log has
-# one line per request: `$msec "$request" $status $body_bytes_sent`.
+# configuration, logs and temporary files in $work/nginx; $2, when given, is added to the
+# server block (locations). Sets $nginx_port. Its access.log has one line per request, written
+# when the request ends (a dropped one too): `$msec "$request" $status $body_bytes_sent`.
 start_nginx() {
   local conf="$work/nginx" code=000
   nginx_port=$(free_port)
@@ -95,6 +96,7 @@ http {
   server {
     listen 127.0.0.1:$nginx_port;
     root $1;
+    ${2:-}
   }
 }
 CONF
@@ -107,6 +109,11 @@ CONF
   done
   echo "bench: nginx did not start"; cat "$conf/error.log"; exit 1
 }
+
+# The median of the figures given, and their spread as "lowest-highest".
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+spread() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%s-%s", v[1], v[NR] }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 # The benchmarks' game of $1 MiB (default 1024; thousands of small files, some large ones, text
 # that compresses and data that does not), made once per size (the same bytes every time) and

@@ -134,10 +134,7 @@ for i in $(seq 1 "$runs"); do
   printf '  run %d: curl + sha256sum + unzip %7s s (curl %s s), updater %7s s\n' "$i" "$ref_total" "$ref_curl" "$app_total"
 done
 
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-spread() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%s-%s", v[1], v[NR] }'; }
 ref_m=$(median "${ref_totals[@]}") curl_m=$(median "${ref_curls[@]}") app_m=$(median "${app_totals[@]}")
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 printf '  curl -o + sha256sum + unzip -oq %7s s  (runs %s s; curl alone %s s, runs %s s)\n' \
   "$ref_m" "$(spread "${ref_totals[@]}")" "$curl_m" "$(spread "${ref_curls[@]}")"
 printf '  updater, request to task end   %7s s  (runs %s s)\n' "$app_m" "$(spread "${app_totals[@]}")"
