@@ -38,7 +38,7 @@ bool SplitPoint(uint64_t next, uint64_t end, uint64_t smallest, uint64_t* at) {
 uint64_t AskSize(double bytesPerSecond) {
     constexpr uint64_t kFirst = 4ull << 20;
     constexpr uint64_t kLeast = 2ull << 20;
-    constexpr uint64_t kMost = 32ull << 20;
+    constexpr uint64_t kMost = 256ull << 20;
     if (bytesPerSecond <= 0.0) return kFirst;
     const double twoSeconds = bytesPerSecond * 2.0;
     if (twoSeconds >= static_cast<double>(kMost)) return kMost;

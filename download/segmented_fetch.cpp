@@ -52,7 +52,8 @@ private:
 
     void Work(Segment* segment, bool extra);
     void WorkOn(Segment* segment, bool extra);
-    Answer FetchAsk(Segment* segment, uint64_t first, uint64_t end, bool extra, DWORD* readError);
+    Answer FetchAsk(Segment* segment, uint64_t first, uint64_t end, bool extra, BodyReader& reader,
+                    DWORD* readError);
     Segment* TakeWork();
     bool StartConnection(bool extra);
     void End(SegmentedOutcome outcome, DWORD error);
@@ -179,6 +180,9 @@ void SegmentedFetch::Work(Segment* segment, bool extra) {
 void SegmentedFetch::WorkOn(Segment* segment, bool extra) {
     bool answered = false;  // this connection got at least one answer of the file
     double rate = 0.0;      // what its last request gave, in bytes a second
+    // One per connection: its read size, grown to the link's speed, carries over to the next
+    // request instead of starting small again every few megabytes.
+    BodyReader reader;
     while (segment != nullptr && !Stopping()) {
         uint64_t first = 0;
         uint64_t end = 0;
@@ -197,7 +201,7 @@ void SegmentedFetch::WorkOn(Segment* segment, bool extra) {
         }
         const DWORD asked = GetTickCount();
         DWORD readError = 0;
-        Answer answer = FetchAsk(segment, first, end, extra && !answered, &readError);
+        Answer answer = FetchAsk(segment, first, end, extra && !answered, reader, &readError);
         if (answer == Answer::Done) {
             answered = true;
             const DWORD took = std::max<DWORD>(GetTickCount() - asked, 1);
@@ -223,7 +227,7 @@ void SegmentedFetch::WorkOn(Segment* segment, bool extra) {
 // Fetches [first, end) into the side file. `mayRefuse`: a refusal or a busy answer to this
 // request is the server's limit, not a failure.
 SegmentedFetch::Answer SegmentedFetch::FetchAsk(Segment* segment, uint64_t first, uint64_t end, bool mayRefuse,
-                                                 DWORD* readError) {
+                                                 BodyReader& reader, DWORD* readError) {
     HttpRequestOptions options;
     options.version = "HTTP/1.0";
     options.flags = INTERNET_FLAG_NO_CACHE_WRITE;
@@ -263,7 +267,6 @@ SegmentedFetch::Answer SegmentedFetch::FetchAsk(Segment* segment, uint64_t first
         return Answer::Failed;
     }
     const uint64_t bodyEnd = range.last + 1;
-    BodyReader reader;
     uint64_t position = first;
     while (position < bodyEnd) {
         if (Stopping()) return Answer::Failed;
