@@ -1,6 +1,33 @@
-# Sourced by the benchmarks: a ready-to-copy updater folder with its own lobby port, a lobby
-# simulator beside it, CPU times of Linux processes, nginx serving a folder, medians. Expects
-# $build, $WINEPREFIX, $work and a $pids array for the processes to end at exit.
+# Sourced by the benchmarks: their common start, a ready-to-copy updater folder with its own
+# lobby port, a lobby simulator beside it, CPU times of Linux processes, nginx serving a folder,
+# medians. Expects $root and $build; bench_begin sets up $WINEPREFIX, $work and the $pids array
+# of processes to end at exit.
+
+# Installs what is missing, builds only the given targets (so a bench works while other parts
+# of the tree are being changed), and starts one display and one Wine server for the whole run;
+# $1: a name for the work folder, rest: the targets. Everything is undone at exit.
+bench_begin() {
+  local name="$1" log
+  shift
+  "$root/scripts/install-deps.sh"
+  log=$(cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" 2>&1 &&
+        cmake --build "$build" -j 2 --target "$@" 2>&1) || { echo "$log"; exit 1; }
+  export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  source "$root/scripts/virtual_display.sh"
+  work=$(mktemp -d "${TMPDIR:-/tmp}/$name.XXXXXX")
+  chmod a+rx "$work"  # nginx's workers don't run as us
+  pids=()
+  trap bench_end EXIT
+  start_virtual_display "$WINEPREFIX"
+  "$build/wine-run.sh" wineboot -i >/dev/null 2>&1 || true
+}
+
+bench_end() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait "${pids[@]}" 2>/dev/null || true
+  stop_virtual_display "$WINEPREFIX"
+  rm -rf "$work"
+}
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 winpath() { local p="Z:${1//\//\\}"; echo "$p"; }

@@ -10,26 +10,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${BUILD_DIR:-$root/build}"
 size_mib="${1:-512}"
 runs="${RUNS:-3}"
-"$root/scripts/install-deps.sh"
-# Only what this benchmark runs, so it works while other parts of the tree are being changed.
-log=$(cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" 2>&1 &&
-      cmake --build "$build" -j 2 --target download_bench 2>&1) || { echo "$log"; exit 1; }
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# One display and one Wine server for the whole run.
-source "$root/scripts/virtual_display.sh"
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/download-bench.XXXXXX")
-chmod a+rx "$work"  # nginx's workers don't run as us
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait "${pids[@]}" 2>/dev/null || true
-  stop_virtual_display "$WINEPREFIX"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-start_virtual_display "$WINEPREFIX"
 source "$root/bench/bench_lib.sh"
+bench_begin download-bench download_bench
 
 # The same bytes under two names: the resumable download is the one for packages (.zip).
 mkdir -p "$work/root" "$work/out"

@@ -14,25 +14,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${BUILD_DIR:-$root/build}"
 size_mib="${1:-1024}"
 runs="${RUNS:-3}"
-"$root/scripts/install-deps.sh"
-# Only what this benchmark runs, so it works while other parts of the tree are being changed.
-log=$(cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" 2>&1 &&
-      cmake --build "$build" -j 2 --target updater CfgEngine Unzip Mavrin lobby-sim 2>&1) || { echo "$log"; exit 1; }
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-source "$root/scripts/virtual_display.sh"
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/install-bench.XXXXXX")
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait "${pids[@]}" 2>/dev/null || true
-  stop_virtual_display "$WINEPREFIX"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-start_virtual_display "$WINEPREFIX"
-"$build/wine-run.sh" wineboot -i >/dev/null 2>&1 || true
 source "$root/bench/bench_lib.sh"
+bench_begin install-bench updater CfgEngine Unzip Mavrin lobby-sim
 
 # The game, made once per size (the same bytes every time) and kept with its zip.
 bench_game "$size_mib"

@@ -21,26 +21,8 @@ window="${WINDOW:-30}"
 max_connections="${MAX_CONNECTIONS:-8}"
 connections_variable=""
 grep -rqs UPDATER_CONNECTIONS "$root/download" && connections_variable=UPDATER_CONNECTIONS
-"$root/scripts/install-deps.sh"
-# Only what this benchmark runs, so it works while other parts of the tree are being changed.
-log=$(cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" 2>&1 &&
-      cmake --build "$build" -j 2 --target download_bench 2>&1) || { echo "$log"; exit 1; }
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# One display and one Wine server for the whole run.
-source "$root/scripts/virtual_display.sh"
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/segmented-bench.XXXXXX")
-chmod a+rx "$work"  # nginx's workers don't run as us
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait "${pids[@]}" 2>/dev/null || true
-  stop_virtual_display "$WINEPREFIX"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-start_virtual_display "$WINEPREFIX"
 source "$root/bench/bench_lib.sh"
+bench_begin segmented-bench download_bench
 
 # One file under both locations (hard links: one copy in the page cache).
 mkdir -p "$work/www/capped" "$work/www/open" "$work/out"

@@ -12,25 +12,8 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${BUILD_DIR:-$root/build}"
 size_mib="${1:-1024}"
-"$root/scripts/install-deps.sh"
-# Only what this benchmark runs, so it works while other parts of the tree are being changed.
-log=$(cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" 2>&1 &&
-      cmake --build "$build" -j 2 --target updater CfgEngine Unzip Mavrin lobby-sim 2>&1) || { echo "$log"; exit 1; }
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-source "$root/scripts/virtual_display.sh"
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/update-bench.XXXXXX")
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait "${pids[@]}" 2>/dev/null || true
-  stop_virtual_display "$WINEPREFIX"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-start_virtual_display "$WINEPREFIX"
-"$build/wine-run.sh" wineboot -i >/dev/null 2>&1 || true
 source "$root/bench/bench_lib.sh"
+bench_begin update-bench updater CfgEngine Unzip Mavrin lobby-sim
 
 # Release 1 is the install benchmark's game; release 2 changes every 33rd file (in name order)
 # a little, which changes its whole entry. Made once, beside release 1's cache name.

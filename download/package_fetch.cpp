@@ -157,3 +157,13 @@ bool PackageFetch::CountTry() {
     ShowDownloadError(FormatText("下载文件%s失败,已重试%d次.", m_url.c_str(), m_fruitless));
     return false;
 }
+
+PackageFetch::Pass PackageFetch::NextPiece(HINTERNET request, DWORD* got, DWORD* readError) {
+    if (StopRequested(m_task)) return Pass::Stopped;
+    *got = 0;
+    if (!m_reader.Read(request, got)) {
+        *readError = GetLastError();
+        return Pass::ReadFailed;
+    }
+    return Pass::Complete;
+}

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "download/body_reader.h"
 #include "download/download_support.h"
 #include "download/package_stream.h"
 #include "framework/http_request.h"
@@ -48,6 +49,9 @@ protected:
     Pass WrongOffset();
     // Keeps the first answer's validator; false (traced) when a later answer names another.
     bool SameValidator(HINTERNET request);
+    // The next piece of the body into m_reader (`*got` 0 at its end): Complete, or Stopped, or
+    // ReadFailed with `readError`.
+    Pass NextPiece(HINTERNET request, DWORD* got, DWORD* readError);
     // Hands bytes to the sink and counts them.
     bool HandOn(uint64_t at, const char* data, size_t size);
     // Speed of this try and progress of the whole; the row's size.
@@ -58,6 +62,7 @@ protected:
     const uint64_t m_zipSize;
     const uint64_t m_needed;
     UpdateTask& m_task;
+    BodyReader m_reader;
 
 private:
     bool CountTry();

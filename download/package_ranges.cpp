@@ -74,7 +74,6 @@ private:
     size_t m_index = 0;                     // the first wanted range not wholly handed on
     uint64_t m_next = 0;                    // the next wanted byte
     Ask m_ask = Ask::Several;
-    BodyReader m_reader;
     bool m_sinkRefused = false;
 };
 
@@ -174,12 +173,9 @@ PackageFetch::Pass RangeFetch::ReceiveParts(HINTERNET request, const std::string
         });
     const DWORD startTick = GetTickCount();
     for (;;) {
-        if (StopRequested(m_task)) return Pass::Stopped;
         DWORD got = 0;
-        if (!m_reader.Read(request, &got)) {
-            *readError = GetLastError();
-            return Pass::ReadFailed;
-        }
+        const Pass piece = NextPiece(request, &got, readError);
+        if (piece != Pass::Complete) return piece;
         if (got == 0) {
             TraceLine("qen: ranges of %s ended at %llu", m_url.c_str(), static_cast<unsigned long long>(at));
             *readError = ERROR_INTERNET_CONNECTION_ABORTED;
@@ -203,12 +199,9 @@ PackageFetch::Pass RangeFetch::ReceiveParts(HINTERNET request, const std::string
 PackageFetch::Pass RangeFetch::ReceiveSpan(HINTERNET request, uint64_t at, uint64_t end, DWORD* readError) {
     const DWORD startTick = GetTickCount();
     for (;;) {
-        if (StopRequested(m_task)) return Pass::Stopped;
         DWORD got = 0;
-        if (!m_reader.Read(request, &got)) {
-            *readError = GetLastError();
-            return Pass::ReadFailed;
-        }
+        const Pass piece = NextPiece(request, &got, readError);
+        if (piece != Pass::Complete) return piece;
         if (got == 0) {
             if (at >= end) return Pass::AskAgain;  // a shorter answer than asked for: the rest next
             TraceLine("qen: range of %s ended at %llu of %llu", m_url.c_str(), static_cast<unsigned long long>(at),

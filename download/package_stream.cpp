@@ -29,7 +29,6 @@ private:
     Pass CheckAnswer(HINTERNET request, uint64_t* bodyStart);
     Pass Receive(HINTERNET request, uint64_t bodyStart, DWORD* readError);
 
-    BodyReader m_reader;
     uint64_t m_next = 0;  // the offset the sink expects next
 };
 
@@ -74,12 +73,9 @@ PackageFetch::Pass PackageStream::Receive(HINTERNET request, uint64_t bodyStart,
     uint64_t at = bodyStart;  // the package offset of the next body byte
     const DWORD startTick = GetTickCount();
     for (;;) {
-        if (StopRequested(m_task)) return Pass::Stopped;
         DWORD got = 0;
-        if (!m_reader.Read(request, &got)) {
-            *readError = GetLastError();
-            return Pass::ReadFailed;
-        }
+        const Pass piece = NextPiece(request, &got, readError);
+        if (piece != Pass::Complete) return piece;
         if (got == 0) {
             // The connection closed before the package's end: a failed read, never the end.
             TraceLine("qen: stream of %s ended at %llu of %llu bytes", m_url.c_str(),
