@@ -319,7 +319,7 @@ bool ResumableDownload::Send(HINTERNET session, const std::string& url, const Ht
     return false;
 }
 
-// Where the side file continues: its end when it is the first part of a range just answered;
+// Where the side file continues: its end when it is the first piece of a range just answered;
 // else, when it was fetched against this very file (URL, size and validator all the same), as
 // far as its record says it was flushed (the rest is cut off); else 0 and `fresh`: the side
 // file starts over and needs a new record.

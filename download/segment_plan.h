@@ -1,6 +1,6 @@
 #pragma once
-// The pure arithmetic of a download over several connections: which parts of the file are
-// still missing, where the slowest part is split when a connection frees up, and whether one
+// The pure arithmetic of a download over several connections: which pieces of the file are
+// still missing, where the slowest piece is split when a connection frees up, and whether one
 // more connection is worth opening.
 #include <cstdint>
 #include <vector>
@@ -14,7 +14,7 @@ struct ByteSpan {
 // Files up to this size come over one connection: more would not pay for their setup.
 constexpr uint64_t kSegmentedAbove = 16ull << 20;
 
-// The parts of [0, total) that `held` does not cover, in order. `held` may overlap, be unsorted
+// The pieces of [0, total) that `held` does not cover, in order. `held` may overlap, be unsorted
 // or reach past `total`.
 std::vector<ByteSpan> MissingSpans(std::vector<ByteSpan> held, uint64_t total);
 

@@ -19,7 +19,7 @@
 
 namespace {
 
-// No part smaller than this is split off: its connection would spend more on setup than on bytes.
+// No piece smaller than this is split off: its connection would spend more on setup than on bytes.
 constexpr uint64_t kSmallestSplit = 1ull << 20;
 constexpr DWORD kTickMs = 100;
 constexpr DWORD kRampWindowMs = 750;
@@ -30,8 +30,8 @@ std::string QueryValidator(HINTERNET request) {
     return etag.empty() ? QueryHeader(request, HTTP_QUERY_LAST_MODIFIED) : etag;
 }
 
-// A part of the file one connection fills from `first` on. `end` only comes down, when the
-// part is split; `asked` is where the request under way ends, never split off.
+// A piece of the file one connection fills from `first` on. `end` only comes down, when the
+// piece is split; `asked` is where the request under way ends, never split off.
 struct Segment {
     uint64_t first = 0;
     uint64_t next = 0;
@@ -87,14 +87,14 @@ SegmentedOutcome SegmentedFetch::Run(DWORD* readError, uint64_t* held) {
         m_segments.push_back(
             std::unique_ptr<Segment>(new Segment{span.first, span.first, span.end, span.first, false}));
     }
-    TraceLine("qen: %s comes over several connections, %d parts missing", m_source.shownUrl.c_str(),
+    TraceLine("qen: %s comes over several connections, %d pieces missing", m_source.shownUrl.c_str(),
               static_cast<int>(m_segments.size() - m_source.record.held.size()));
     const DWORD start = GetTickCount();
     DWORD windowStart = start;
     DWORD lastFlush = start;
     uint64_t windowBytes = HeldBytes();
     double rate = 0.0;
-    // Again after the last connection ended: a part a refused one gave back may be left.
+    // Again after the last connection ended: a piece a refused one gave back may be left.
     while (m_outcome == SegmentedOutcome::Complete && !Stopping() && StartConnection(false)) {
         while (m_running > 0) {
             Sleep(kTickMs);
@@ -142,7 +142,7 @@ bool SegmentedFetch::StartConnection(bool extra) {
     return true;
 }
 
-// Under the lock: a part nobody fills, else the second half of the one with the most left.
+// Under the lock: a piece nobody fills, else the second half of the one with the most left.
 Segment* SegmentedFetch::TakeWork() {
     Segment* longest = nullptr;
     for (auto& segment : m_segments) {
@@ -194,7 +194,7 @@ void SegmentedFetch::WorkOn(Segment* segment, bool extra) {
                 continue;
             }
             first = segment->next;
-            // Asking for a part at a time: a split never waits for a long body to end, and a
+            // Asking for a piece at a time: a split never waits for a long body to end, and a
             // request closed early never has much left to drain.
             end = std::min(segment->end, first + AskSize(rate));
             segment->asked = end;
@@ -209,7 +209,7 @@ void SegmentedFetch::WorkOn(Segment* segment, bool extra) {
             continue;
         }
         if (answer == Answer::Refused) {
-            // The server takes no more connections: the others go on, and take this part when free.
+            // The server takes no more connections: the others go on, and take this piece when free.
             TraceLine("qen: the server refused one more connection");
             m_refused = true;
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -312,7 +312,7 @@ uint64_t SegmentedFetch::HeldBytes() {
     return bytes;
 }
 
-// Puts the written bytes on the disk, then lets the record vouch for them: every part as far
+// Puts the written bytes on the disk, then lets the record vouch for them: every piece as far
 // as it had been written before the flush.
 void SegmentedFetch::Secure() {
     std::vector<ByteSpan> written;
@@ -322,7 +322,7 @@ void SegmentedFetch::Secure() {
             if (segment->next > segment->first) written.push_back(ByteSpan{segment->first, segment->next});
         }
     }
-    // Merged, the record stays short however often parts were split.
+    // Merged, the record stays short however often pieces were split.
     written = MergedSpans(written);
     if (written.size() == m_secured.size() &&
         std::equal(written.begin(), written.end(), m_secured.begin(),

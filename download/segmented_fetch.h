@@ -2,9 +2,9 @@
 // Fills a side file over several connections at once, each asking for its own ranges and
 // writing them at their offsets: a server that caps each connection gives more to several.
 // One connection starts; more are added one at a time while each raises the total rate by a
-// tenth; a connection that runs out of work takes the second half of the part with the most
+// tenth; a connection that runs out of work takes the second half of the piece with the most
 // left. Every answer must come from the version the first one did (If-Range and its
-// validator). The record beside the side file vouches for every part flushed, once a second.
+// validator). The record beside the side file vouches for every piece flushed, once a second.
 #include <windows.h>
 
 #include <cstdint>

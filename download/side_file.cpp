@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr DWORD kInfoLimit = 8192;  // far more than a URL, a validator and a few parts need
+constexpr DWORD kInfoLimit = 8192;  // far more than a URL, a validator and a few pieces need
 
 std::string InfoPath(const std::string& destination) { return SidePath(destination) + ".info"; }
 
@@ -60,7 +60,7 @@ bool ReadSideInfo(const std::string& destination, SideFileInfo* info) {
         if (line.empty()) continue;
         size_t dash = line.find('-');
         ByteSpan span;
-        // A part that can't be read vouches for nothing, and nor does the rest of the record.
+        // A piece that can't be read vouches for nothing, and nor does the rest of the record.
         if (dash == std::string::npos || !ParseDecimal64(line.substr(0, dash), &span.first) ||
             !ParseDecimal64(line.substr(dash + 1), &span.end) || span.end < span.first) {
             return false;

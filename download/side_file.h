@@ -15,7 +15,7 @@ struct SideFileInfo {
     uint64_t total = 0;     // the file's announced size
     std::string validator;  // the server's ETag, else its Last-Modified
     uint64_t flushed = 0;   // the side file's first bytes known to be on the disk
-    // Of a download over several connections: every part known to be on the disk, the first
+    // Of a download over several connections: every piece known to be on the disk, the first
     // one included (it is also `flushed`). Empty for one connection.
     std::vector<ByteSpan> held;
 };

@@ -31,7 +31,7 @@ bool CrackUrl(const std::string& url, UrlParts* parts) {
     components.dwHostNameLength = static_cast<DWORD>(host.size());
     components.lpszUrlPath = path.data();
     components.dwUrlPathLength = static_cast<DWORD>(path.size());
-    components.dwExtraInfoLength = 1;  // the query part follows the path in the same text
+    components.dwExtraInfoLength = 1;  // the query piece follows the path in the same text
     if (!InternetCrackUrlA(ascii.c_str(), 0, 0, &components)) return false;
     parts->host = host.data();
     parts->path = path.data();

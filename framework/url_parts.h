@@ -7,7 +7,7 @@
 
 struct UrlParts {
     std::string host;
-    std::string path;  // the path with its query part, as the request names it
+    std::string path;  // the path with its query, as the request names it
     INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
     INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
 };
@@ -19,6 +19,6 @@ struct UrlParts {
 std::string PercentEncodeHighBytes(const std::string& url);
 
 // False when WinINet can't read the URL. The URL is cracked in its PercentEncodeHighBytes
-// form, so the parts are pure ASCII. Buffers fit any URL, so a long path is never cut
+// form, so host, path and query are pure ASCII. Buffers fit any URL, so a long path is never cut
 // and fetched wrong.
 bool CrackUrl(const std::string& url, UrlParts* parts);
