@@ -6,7 +6,7 @@
 
 namespace {
 
-// Part headers are a few short lines; more without their end is not a multipart body.
+// The headers of one body piece are a few short lines; more without their end is not a multipart body.
 constexpr size_t kLongestHead = 16 * 1024;
 
 std::string Lower(std::string text) {
