@@ -92,6 +92,7 @@ ManifestInstall InstallThroughManifest(UpdateTask& task, const ManifestPackage& 
             [&installer](uint64_t offset, const char* data, size_t size) { return installer.Feed(offset, data, size); },
             [&installer] { return installer.Restart(); });
         // What was committed before an end of any kind is known from now on.
+        if (!installer.Settle() && outcome == StreamOutcome::Complete) outcome = StreamOutcome::Failed;
         record.Save();
     }
     switch (outcome) {

@@ -12,6 +12,7 @@
 #include "components/unzip/entry_name.h"
 #include "components/unzip/output_folder.h"
 #include "framework/sha256.h"
+#include "package/entry_committer.h"
 #include "package/install_record.h"
 
 namespace {
@@ -111,17 +112,25 @@ struct StreamInstaller::State {
     const ManifestEntry& Current() const { return manifest.entries[needed[next]]; }
     std::wstring FullPath(const ManifestEntry& e) const { return output.FullPath(e.relativePath); }
 
+    // The path a failure names: the destination under the folder as the list gave it.
+    std::string ShownPath(const ManifestEntry& e) const {
+        std::string shown = folder;
+        if (!shown.empty() && shown.back() != '\\') shown += '\\';
+        return shown + ToGbk(e.relativePath);
+    }
+
     bool CanSkip(uint64_t from, uint64_t to);
-    bool Fail(const ManifestEntry& e, const char* reason) {
-        failedPath = folder;
-        if (!failedPath.empty() && failedPath.back() != '\\') failedPath += '\\';
-        failedPath += ToGbk(e.relativePath);
+    bool Fail(const std::string& path, const char* reason) {
+        failedPath = path;
         failure = reason;
         failed = true;
         file.reset();
         inflater.End();
         return false;
     }
+    bool Fail(const ManifestEntry& e, const char* reason) { return Fail(ShownPath(e), reason); }
+    bool CommitFailed() { return Fail(committer.FailedPath(), "cannot replace the file"); }
+    bool HasRoomFor(uint64_t size);
 
     bool BeginEntry();
     bool TakeData(const unsigned char* data, size_t size);
@@ -146,6 +155,10 @@ struct StreamInstaller::State {
     Inflater inflater;
     std::unique_ptr<unzip::CPartialFile> file;
     std::vector<unsigned char> outBuffer;
+    uint64_t roomLeft = 0;        // free bytes on the drive, as last asked, less what came since
+    // Last: it is destroyed first, so every side file handed to it is committed before the
+    // record and the folder go.
+    EntryCommitter committer;
 
     bool failed = false;
     std::string failedPath;
@@ -161,7 +174,7 @@ bool StreamInstaller::State::BeginEntry() {
     std::wstring parent = ParentOf(e.relativePath);
     if (!parent.empty() && output.CreateFolders(parent) != UNZIP_OK) return Fail(e, "cannot create the folder");
     output.RemoveLeftovers(parent);
-    if (output.CheckFreeSpace(e.size) != UNZIP_OK) return Fail(e, "disk full");
+    if (!HasRoomFor(e.size)) return Fail(e, "disk full");
     file.reset(new unzip::CPartialFile);
     if (file->Create(FullPath(e)) != UNZIP_OK) return Fail(e, "cannot create the file");
     if (!hasher.Begin()) return Fail(e, "cannot hash");
@@ -228,13 +241,26 @@ bool StreamInstaller::State::FinishEntry() {
     times.dosTime = e.dosTime;
     FILETIME modified;
     bool hasTime = unzip::EntryModifiedTime(times, modified);
-    int code = file->Commit(hasTime ? &modified : nullptr);
-    file.reset();
-    if (code != UNZIP_OK) return Fail(e, "cannot replace the file");
-    // The time the system gave the file, which is what the next plan will see.
-    uint64_t size = 0, lastWrite = 0;
-    if (record && FileSizeAndTime(FullPath(e), &size, &lastWrite))
-        record->Remember(ToGbk(FullPath(e)), size, lastWrite, e.sha256);
+    EntryCommitter::Job job;
+    job.file = std::move(file);
+    job.hasTime = hasTime;
+    job.modified = modified;
+    job.fullPath = FullPath(e);
+    job.recordPath = ToGbk(job.fullPath);
+    job.shownPath = ShownPath(e);
+    job.sha256 = e.sha256;
+    return committer.Hand(std::move(job)) || CommitFailed();
+}
+
+// Asks the drive only when the entry may not fit what it had left: one question per entry
+// costs more than the small entries' writes.
+bool StreamInstaller::State::HasRoomFor(uint64_t size) {
+    if (size > roomLeft) {
+        uint64_t free = 0;
+        roomLeft = output.FreeBytes(&free) ? free : UINT64_MAX;  // the writes find out otherwise
+        if (size > roomLeft) return false;
+    }
+    roomLeft -= size;
     return true;
 }
 
@@ -273,6 +299,7 @@ uint64_t StreamInstaller::Plan() {
     s.needed.clear();
     s.next = 0;
     s.largest = 0;
+    s.roomLeft = 0;
     s.started = false;
     s.file.reset();
     for (size_t i = 0; i < s.manifest.entries.size(); ++i) {
@@ -313,9 +340,15 @@ bool StreamInstaller::Feed(uint64_t offset, const char* data, size_t size) {
         at += piece;
         if (s.taken < e.dataLength) break;
         if (!s.FinishEntry()) return false;
-        ++s.next;
+        if (++s.next == s.needed.size()) return Settle();
     }
     return true;
+}
+
+bool StreamInstaller::Settle() {
+    State& s = *m_state;
+    if (!s.committer.Settle(s.record) && !s.failed) return s.CommitFailed();
+    return !s.failed;
 }
 
 uint64_t StreamInstaller::Restart() {

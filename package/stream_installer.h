@@ -42,6 +42,9 @@ public:
     // After a lost connection: the entry under way is dropped (its side file discarded) and the
     // offset to ask for next is returned (its local header offset).
     uint64_t Restart();
+    // Waits until every entry whose bytes all arrived is in place (they are replaced on a
+    // thread of their own) and tells the record of them. False when one could not be.
+    bool Settle();
     // True once every needed entry is committed.
     bool Done() const;
     // For the failure message: the destination path (GBK, full) of the entry that failed.

@@ -48,9 +48,16 @@ void COutputFolder::RemoveLeftovers(const std::wstring& relative) {
 }
 
 int COutputFolder::CheckFreeSpace(uint64_t bytes) const {
+    uint64_t available = 0;
+    if (!FreeBytes(&available)) return UNZIP_OK;
+    return bytes > available ? UNZIP_E_DISK_FULL : UNZIP_OK;
+}
+
+bool COutputFolder::FreeBytes(uint64_t* bytes) const {
     ULARGE_INTEGER available;
-    if (!GetDiskFreeSpaceExW(m_root.c_str(), &available, nullptr, nullptr)) return UNZIP_OK;
-    return bytes > available.QuadPart ? UNZIP_E_DISK_FULL : UNZIP_OK;
+    if (!GetDiskFreeSpaceExW(m_root.c_str(), &available, nullptr, nullptr)) return false;
+    *bytes = available.QuadPart;
+    return true;
 }
 
 CPartialFile::~CPartialFile() { Discard(); }

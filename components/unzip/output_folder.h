@@ -27,6 +27,8 @@ public:
     // UNZIP_E_DISK_FULL when `bytes` exceed the free space of the folder's drive. When the
     // system cannot tell, the writes will find out.
     int CheckFreeSpace(uint64_t bytes) const;
+    // The bytes free for this user on the folder's drive; false when the system cannot tell.
+    bool FreeBytes(uint64_t* bytes) const;
 
 private:
     std::wstring m_root;  // ends with '\'
