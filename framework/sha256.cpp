@@ -40,6 +40,11 @@ bool SameSha256(const std::string& a, const std::string& b) {
 
 bool Sha256Hasher::Begin() {
     m_hash.Close();
+    m_blocksOpen = CpuHasSha256Instructions();
+    if (m_blocksOpen) {
+        m_blocks.Begin();
+        return true;
+    }
     if (!m_algorithm.IsValid()) {
         BCRYPT_ALG_HANDLE rawAlgorithm = nullptr;
         if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&rawAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
@@ -53,6 +58,10 @@ bool Sha256Hasher::Begin() {
 }
 
 bool Sha256Hasher::Add(const void* data, size_t size) {
+    if (m_blocksOpen) {
+        m_blocks.Add(data, size);
+        return true;
+    }
     // The platform's parameter is not const, but it only reads.
     PUCHAR p = static_cast<PUCHAR>(const_cast<void*>(data));
     while (size > 0) {
@@ -65,6 +74,11 @@ bool Sha256Hasher::Add(const void* data, size_t size) {
 }
 
 bool Sha256Hasher::FinishDigest(unsigned char* digest) {
+    if (m_blocksOpen) {
+        m_blocks.Finish(digest);
+        m_blocksOpen = false;
+        return true;
+    }
     bool done = m_hash.IsValid() && BCRYPT_SUCCESS(BCryptFinishHash(m_hash.Get(), digest, kSha256Bytes, 0));
     m_hash.Close();
     return done;

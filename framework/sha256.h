@@ -1,10 +1,12 @@
 #pragma once
-// SHA-256 of a file through the platform's hashing (CNG), read in pieces so a package of any
-// size costs one small buffer.
+// SHA-256 of a file or of bytes, read in pieces so a package of any size costs one small
+// buffer. Computed with the CPU's SHA instructions where it has them, else through the
+// platform's hashing (CNG).
 #include <cstddef>
 #include <string>
 
 #include "framework/crypto_handles.h"
+#include "framework/sha256_blocks.h"
 
 constexpr unsigned long kSha256Bytes = 32;
 
@@ -38,6 +40,10 @@ public:
     bool FinishDigest(unsigned char* digest);
 
 private:
+    // True between Begin and Finish when the digest runs on the CPU's instructions; otherwise
+    // an open m_hash carries it.
+    bool m_blocksOpen = false;
+    Sha256Blocks m_blocks;
     ScopedCryptoAlgorithm m_algorithm;
     ScopedCryptoHash m_hash;
 };
