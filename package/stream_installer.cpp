@@ -126,6 +126,9 @@ struct StreamInstaller::State {
         failed = true;
         file.reset();
         inflater.End();
+        // Entries checked before the failure are whole files of the new release: they are put
+        // in place, and the caller finds the folder as it stays.
+        committer.Settle(record);
         return false;
     }
     bool Fail(const ManifestEntry& e, const char* reason) { return Fail(ShownPath(e), reason); }

@@ -200,21 +200,30 @@ TEST_F(PackageInstall, ARestartInsideAnEntryConverges) {
     EXPECT_EQ(Tree(folder), Tree(tree));
 }
 
-TEST_F(PackageInstall, ATamperedEntryFailsAndLeavesTheOtherFilesWhole) {
-    Load(L"infozip_stored.zip", L"ascii");
-    const ManifestEntry& big = Largest();
-    zip[big.dataOffset + big.dataLength / 2] ^= 1;
-    fs::create_directories((folder / big.relativePath).parent_path());
-    std::ofstream(folder / big.relativePath) << "old release";
-    StreamInstaller installer(manifest, GbkFolder());
-    EXPECT_FALSE(Feed(installer, installer.Plan(), zip.size()));
-    EXPECT_EQ(installer.FailedPath(), GbkFolder() + "\\" + fs::path(big.relativePath).string());
-    EXPECT_EQ(ReadAll(folder / big.relativePath), "old release");
-    std::map<std::wstring, std::string> expected = Tree(tree);
-    for (const auto& item : Tree(folder))
-        if (item.first != big.relativePath) {
-            EXPECT_EQ(item.second, expected[item.first]) << item.first;
+TEST_F(PackageInstall, AnEntryThatCannotBeInstalledFailsOnItAndLeavesTheOtherFilesWhole) {
+    // A tampered byte fails the check; a folder in the file's place fails its replacement,
+    // which happens on another thread and must still name the entry.
+    for (bool tampered : {true, false}) {
+        Load(L"infozip_stored.zip", L"ascii");
+        const ManifestEntry& big = Largest();
+        fs::create_directories((folder / big.relativePath).parent_path());
+        if (tampered) {
+            zip[big.dataOffset + big.dataLength / 2] ^= 1;
+            std::ofstream(folder / big.relativePath) << "old release";
+        } else {
+            fs::create_directories(folder / big.relativePath / L"in the way");
         }
+        StreamInstaller installer(manifest, GbkFolder());
+        EXPECT_FALSE(Feed(installer, installer.Plan(), zip.size()) && installer.Settle());
+        EXPECT_EQ(installer.FailedPath(), GbkFolder() + "\\" + fs::path(big.relativePath).string());
+        if (tampered) EXPECT_EQ(ReadAll(folder / big.relativePath), "old release");
+        else EXPECT_TRUE(fs::is_directory(folder / big.relativePath / L"in the way"));
+        std::map<std::wstring, std::string> expected = Tree(tree);
+        for (const auto& item : Tree(folder))
+            if (item.first.rfind(big.relativePath, 0) != 0) {
+                EXPECT_EQ(item.second, expected[item.first]) << item.first;
+            }
+    }
 }
 
 TEST_F(PackageInstall, PlanSkipsEntriesAlreadyInstalled) {
