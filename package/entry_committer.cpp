@@ -7,6 +7,8 @@ namespace {
 
 // Side files handed over and not yet committed: each holds an open handle.
 constexpr size_t kMostWaiting = 64;
+// Commits under way at once.
+constexpr size_t kThreads = 4;
 
 // A plain file's size and last-write time, as the next plan will see them.
 bool SizeAndTime(const std::wstring& path, uint64_t* size, uint64_t* lastWrite) {
@@ -22,21 +24,23 @@ bool SizeAndTime(const std::wstring& path, uint64_t* size, uint64_t* lastWrite) 
 
 EntryCommitter::~EntryCommitter() {
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_waiting.empty() && !m_busy; });
+        Monitor::Hold lock(m_monitor);
+        lock.Wait([this] { return m_waiting.empty() && m_busy == 0; });
         m_closing = true;
     }
-    m_changed.notify_all();
-    if (m_thread.joinable()) m_thread.join();
+    m_monitor.WakeAll();
+    for (std::thread& thread : m_threads) thread.join();
 }
 
 bool EntryCommitter::Hand(Job job) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_waiting.size() < kMostWaiting || !m_failedPath.empty(); });
+    Monitor::Hold lock(m_monitor);
+    lock.Wait([this] { return m_waiting.size() < kMostWaiting || !m_failedPath.empty(); });
     if (!m_failedPath.empty()) return false;
     m_waiting.push_back(std::move(job));
-    if (!m_thread.joinable()) m_thread = std::thread(&EntryCommitter::Run, this);
-    m_changed.notify_all();
+    // One more thread whenever the jobs wait for one, up to the most.
+    if (m_waiting.size() > m_threads.size() - static_cast<size_t>(m_busy) && m_threads.size() < kThreads)
+        m_threads.emplace_back(&EntryCommitter::Run, this);
+    m_monitor.WakeAll();
     return true;
 }
 
@@ -44,8 +48,8 @@ bool EntryCommitter::Settle(InstallRecord* record) {
     std::vector<Committed> committed;
     bool failed = false;
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_waiting.empty() && !m_busy; });
+        Monitor::Hold lock(m_monitor);
+        lock.Wait([this] { return m_waiting.empty() && m_busy == 0; });
         committed.swap(m_committed);
         failed = !m_failedPath.empty();
     }
@@ -56,31 +60,31 @@ bool EntryCommitter::Settle(InstallRecord* record) {
 }
 
 std::string EntryCommitter::FailedPath() {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Monitor::Hold lock(m_monitor);
     return m_failedPath;
 }
 
 void EntryCommitter::Run() {
-    std::unique_lock<std::mutex> lock(m_mutex);
+    Monitor::Hold lock(m_monitor);
     for (;;) {
-        m_changed.wait(lock, [this] { return !m_waiting.empty() || m_closing; });
+        lock.Wait([this] { return !m_waiting.empty() || m_closing; });
         if (m_waiting.empty()) return;
         Job job = std::move(m_waiting.front());
         m_waiting.pop_front();
-        m_busy = true;
-        lock.unlock();
+        ++m_busy;
+        lock.Release();
         // After a failure nothing more replaces a file: the side files are discarded.
         if (FailedPath().empty()) Commit(job);
         job.file.reset();
-        lock.lock();
-        m_busy = false;
-        m_changed.notify_all();
+        lock.Acquire();
+        --m_busy;
+        m_monitor.WakeAll();
     }
 }
 
 void EntryCommitter::Commit(Job& job) {
     if (job.file->Commit(job.hasTime ? &job.modified : nullptr) != UNZIP_OK) {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        Monitor::Hold lock(m_monitor);
         if (m_failedPath.empty()) m_failedPath = job.shownPath;
         return;
     }
@@ -88,6 +92,6 @@ void EntryCommitter::Commit(Job& job) {
     done.gbkPath = job.recordPath;
     done.sha256 = job.sha256;
     if (!SizeAndTime(job.fullPath, &done.size, &done.lastWrite)) return;
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Monitor::Hold lock(m_monitor);
     m_committed.push_back(std::move(done));
 }

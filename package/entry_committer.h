@@ -1,19 +1,19 @@
 #pragma once
-// Replaces installed files with their checked side files on a thread of its own, in the order
-// they were handed over. A commit waits for the disk (the side file is flushed before its
-// rename), and the next entries can inflate and hash meanwhile.
+// Replaces installed files with their checked side files on threads of their own. A commit
+// waits for the disk (the side file is flushed before its rename): meanwhile the next entries
+// inflate and hash, and several commits wait together, which the file system serves with one
+// journal write instead of one each.
 #include <windows.h>
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "components/unzip/output_folder.h"
+#include "framework/monitor.h"
 
 class InstallRecord;
 
@@ -56,12 +56,11 @@ private:
     void Run();
     void Commit(Job& job);
 
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
+    Monitor m_monitor;
     std::deque<Job> m_waiting;
     std::vector<Committed> m_committed;  // for the record, told on the handing thread
-    bool m_busy = false;                 // the thread is committing a job taken off the queue
+    int m_busy = 0;                      // threads committing a job taken off the queue
     bool m_closing = false;
     std::string m_failedPath;
-    std::thread m_thread;
+    std::vector<std::thread> m_threads;
 };

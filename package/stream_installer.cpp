@@ -11,31 +11,16 @@
 #include "components/unzip/entry_extractor.h"
 #include "components/unzip/entry_name.h"
 #include "components/unzip/output_folder.h"
+#include "framework/gbk_text.h"
 #include "framework/sha256.h"
-#include "package/entry_committer.h"
+#include "package/entry_writer.h"
 #include "package/install_record.h"
 
 namespace {
 
-// Inflated bytes go through this buffer: memory stays the same whatever the entry's size, and
-// large blocks keep the writes few (as in Unzip.dll).
-constexpr size_t kOutputBufferSize = 1024 * 1024;
-
-std::string ToGbk(const std::wstring& wide) {
-    if (wide.empty()) return std::string();
-    int n = WideCharToMultiByte(unzip::kGbkCodePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                nullptr, nullptr);
-    std::string gbk(static_cast<size_t>(std::max(n, 0)), '\0');
-    if (n > 0)
-        WideCharToMultiByte(unzip::kGbkCodePage, 0, wide.data(), static_cast<int>(wide.size()), &gbk[0], n, nullptr,
-                            nullptr);
-    return gbk;
-}
-
-std::wstring ParentOf(const std::wstring& relative) {
-    size_t slash = relative.rfind(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash);
-}
+// Inflated bytes go through this buffer on their way to the writer: memory stays the same
+// whatever the entry's size, and the bytes are still in the processor's cache when copied on.
+constexpr size_t kOutputBufferSize = 256 * 1024;
 
 bool IsFolder(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
@@ -59,7 +44,7 @@ bool FileSizeAndTime(const std::wstring& path, uint64_t* size, uint64_t* lastWri
 bool IsInstalled(const std::wstring& path, const ManifestEntry& entry, InstallRecord* record) {
     uint64_t size = 0, lastWrite = 0;
     if (!FileSizeAndTime(path, &size, &lastWrite) || size != entry.size) return false;
-    const std::string gbkPath = ToGbk(path);
+    const std::string gbkPath = WideToGbk(path);
     std::string sha256 = record ? record->HashIfUnchanged(gbkPath, size, lastWrite) : std::string();
     if (sha256.empty()) {
         if (!FileSha256(path, &sha256)) return false;
@@ -101,38 +86,29 @@ private:
 
 struct StreamInstaller::State {
     State(const PackageManifest& m, std::string gbkFolder)
-        : manifest(m), folder(std::move(gbkFolder)), output(WideFolder(folder)), outBuffer(kOutputBufferSize) {}
-
-    static std::wstring WideFolder(const std::string& gbk) {
-        std::wstring wide;
-        unzip::DecodeText(gbk, unzip::kGbkCodePage, wide);
-        return wide;
-    }
+        : manifest(m),
+          folder(std::move(gbkFolder)),
+          output(GbkToWide(folder)),
+          outBuffer(kOutputBufferSize),
+          writer(output, folder) {}
 
     const ManifestEntry& Current() const { return manifest.entries[needed[next]]; }
     std::wstring FullPath(const ManifestEntry& e) const { return output.FullPath(e.relativePath); }
 
-    // The path a failure names: the destination under the folder as the list gave it.
-    std::string ShownPath(const ManifestEntry& e) const {
-        std::string shown = folder;
-        if (!shown.empty() && shown.back() != '\\') shown += '\\';
-        return shown + ToGbk(e.relativePath);
-    }
-
     bool CanSkip(uint64_t from, uint64_t to);
-    bool Fail(const std::string& path, const char* reason) {
+    bool Fail(const std::string& path, const std::string& reason) {
         failedPath = path;
         failure = reason;
         failed = true;
-        file.reset();
         inflater.End();
         // Entries checked before the failure are whole files of the new release: they are put
         // in place, and the caller finds the folder as it stays.
-        committer.Settle(record);
+        writer.Drop();
+        writer.Settle(record);
         return false;
     }
-    bool Fail(const ManifestEntry& e, const char* reason) { return Fail(ShownPath(e), reason); }
-    bool CommitFailed() { return Fail(committer.FailedPath(), "cannot replace the file"); }
+    bool Fail(const ManifestEntry& e, const char* reason) { return Fail(writer.ShownPath(e), reason); }
+    bool WriterFailed() { return Fail(writer.FailedPath(), writer.FailureReason()); }
     bool HasRoomFor(uint64_t size);
 
     bool BeginEntry();
@@ -152,36 +128,26 @@ struct StreamInstaller::State {
     // The entry under way.
     bool started = false;
     uint64_t taken = 0;           // its data bytes seen
-    uint64_t written = 0;         // its content bytes written
-    uint32_t crc = 0;
-    Sha256Hasher hasher;
+    uint64_t written = 0;         // its content bytes given to the writer
     Inflater inflater;
-    std::unique_ptr<unzip::CPartialFile> file;
     std::vector<unsigned char> outBuffer;
     uint64_t roomLeft = 0;        // free bytes on the drive, as last asked, less what came since
-    // Last: it is destroyed first, so every side file handed to it is committed before the
-    // record and the folder go.
-    EntryCommitter committer;
 
     bool failed = false;
     std::string failedPath;
     std::string failure;
+    // Last: it is destroyed first, so everything given to it is written and put in place
+    // before the folder goes.
+    EntryWriter writer;
 };
 
 bool StreamInstaller::State::BeginEntry() {
     const ManifestEntry& e = Current();
     started = true;
     taken = written = 0;
-    crc = 0;
-    if (e.isDirectory) return output.CreateFolders(e.relativePath) == UNZIP_OK || Fail(e, "cannot create the folder");
-    std::wstring parent = ParentOf(e.relativePath);
-    if (!parent.empty() && output.CreateFolders(parent) != UNZIP_OK) return Fail(e, "cannot create the folder");
-    output.RemoveLeftovers(parent);
-    if (!HasRoomFor(e.size)) return Fail(e, "disk full");
-    file.reset(new unzip::CPartialFile);
-    if (file->Create(FullPath(e)) != UNZIP_OK) return Fail(e, "cannot create the file");
-    if (!hasher.Begin()) return Fail(e, "cannot hash");
-    if (e.method == unzip::kMethodDeflate && !inflater.Begin()) return Fail(e, "cannot inflate");
+    if (!e.isDirectory && !HasRoomFor(e.size)) return Fail(e, "disk full");
+    if (!writer.Begin(e)) return WriterFailed();
+    if (e.method == unzip::kMethodDeflate && !e.isDirectory && !inflater.Begin()) return Fail(e, "cannot inflate");
     return true;
 }
 
@@ -190,9 +156,7 @@ bool StreamInstaller::State::Emit(const unsigned char* data, size_t size) {
     // Checked before writing: nothing beyond the declared size reaches the disk.
     if (size > e.size - written) return Fail(e, "data longer than its size");
     if (size == 0) return true;
-    crc = static_cast<uint32_t>(crc32(crc, data, static_cast<uInt>(size)));
-    if (!hasher.Add(data, size)) return Fail(e, "cannot hash");
-    if (file->Write(data, size) != UNZIP_OK) return Fail(e, "cannot write the file");
+    if (!writer.Write(data, size)) return WriterFailed();
     written += size;
     return true;
 }
@@ -220,8 +184,7 @@ bool StreamInstaller::State::TakeData(const unsigned char* data, size_t size) {
 bool StreamInstaller::State::FinishEntry() {
     const ManifestEntry& e = Current();
     started = false;
-    if (e.isDirectory) return true;
-    if (e.method == unzip::kMethodDeflate) {
+    if (!e.isDirectory && e.method == unzip::kMethodDeflate) {
         // The last input may still hold output that did not fit the buffer.
         z_stream& z = inflater.Stream();
         while (!inflater.Ended()) {
@@ -234,25 +197,8 @@ bool StreamInstaller::State::FinishEntry() {
         }
         inflater.End();
     }
-    std::string sha256;
-    if (written != e.size || crc != e.crc32 || !hasher.Finish(&sha256) || sha256 != e.sha256)
-        return Fail(e, "content does not match the manifest");
-    unzip::CZipEntry times;
-    times.hasUnixTime = e.hasUnixTime;
-    times.unixTime = e.unixTime;
-    times.dosDate = e.dosDate;
-    times.dosTime = e.dosTime;
-    FILETIME modified;
-    bool hasTime = unzip::EntryModifiedTime(times, modified);
-    EntryCommitter::Job job;
-    job.file = std::move(file);
-    job.hasTime = hasTime;
-    job.modified = modified;
-    job.fullPath = FullPath(e);
-    job.recordPath = ToGbk(job.fullPath);
-    job.shownPath = ShownPath(e);
-    job.sha256 = e.sha256;
-    return committer.Hand(std::move(job)) || CommitFailed();
+    // The writer checks size, CRC-32 and SHA-256 before the entry replaces its destination.
+    return writer.End() || WriterFailed();
 }
 
 // Asks the drive only when the entry may not fit what it had left: one question per entry
@@ -304,7 +250,7 @@ uint64_t StreamInstaller::Plan() {
     s.largest = 0;
     s.roomLeft = 0;
     s.started = false;
-    s.file.reset();
+    s.writer.Drop();
     for (size_t i = 0; i < s.manifest.entries.size(); ++i) {
         const ManifestEntry& e = s.manifest.entries[i];
         std::wstring path = s.FullPath(e);
@@ -350,13 +296,13 @@ bool StreamInstaller::Feed(uint64_t offset, const char* data, size_t size) {
 
 bool StreamInstaller::Settle() {
     State& s = *m_state;
-    if (!s.committer.Settle(s.record) && !s.failed) return s.CommitFailed();
+    if (!s.writer.Settle(s.record) && !s.failed) return s.WriterFailed();
     return !s.failed;
 }
 
 uint64_t StreamInstaller::Restart() {
     State& s = *m_state;
-    s.file.reset();
+    s.writer.Drop();
     s.inflater.End();
     s.started = false;
     return s.position = s.next < s.needed.size() ? s.Current().localHeaderOffset : s.manifest.zipSize;
