@@ -35,10 +35,9 @@ void DeleteLocalFile(const std::string& path) { ::DeleteFileW(GbkToWide(path).c_
 bool LocalFile::OpenAt(const std::string& path, uint64_t offset) {
     uint64_t size = 0;
     const bool existed = LocalFileSize(path, &size);
-    m_file.Reset(OpenCreatingFolder(path, OPEN_ALWAYS));
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(offset);
-    if (m_file.IsValid() && ::SetFilePointerEx(m_file.Get(), at, nullptr, FILE_BEGIN) &&
+    if (Opened(OpenCreatingFolder(path, OPEN_ALWAYS)) && ::SetFilePointerEx(m_file.Get(), at, nullptr, FILE_BEGIN) &&
         ::SetEndOfFile(m_file.Get())) {
         return true;
     }
@@ -49,15 +48,22 @@ bool LocalFile::OpenAt(const std::string& path, uint64_t offset) {
 bool LocalFile::OpenKeeping(const std::string& path) {
     uint64_t size = 0;
     const bool existed = LocalFileSize(path, &size);
-    m_file.Reset(OpenCreatingFolder(path, OPEN_ALWAYS));
-    if (m_file.IsValid()) return true;
+    if (Opened(OpenCreatingFolder(path, OPEN_ALWAYS))) return true;
     ShowOpenError(path, existed);
     return false;
 }
 
+bool LocalFile::Opened(HANDLE file) {
+    Close();
+    m_file.Reset(file);
+    if (!m_file.IsValid()) return false;
+    m_behind.reset(new WriteBehind(m_file.Get()));
+    return true;
+}
+
 void LocalFile::ShowOpenError(const std::string& path, bool existed) {
     DWORD error = ::GetLastError();
-    m_file.Close();
+    Close();
     if (existed) {
         ShowDownloadError(FormatText("文件%s打开错误", path.c_str()), MB_RETRYCANCEL);
     } else {
@@ -67,31 +73,24 @@ void LocalFile::ShowOpenError(const std::string& path, bool existed) {
 }
 
 bool LocalFile::Append(const char* data, unsigned long length) {
-    while (length > 0) {
-        DWORD written = 0;
-        if (!::WriteFile(m_file.Get(), data, length, &written, nullptr) || written == 0) return false;
-        data += written;
-        length -= written;
-    }
-    return true;
+    return m_behind && m_behind->Write(WriteBehind::kAtPosition, data, length);
 }
 
 bool LocalFile::WriteAt(uint64_t offset, const char* data, unsigned long length) {
-    while (length > 0) {
-        OVERLAPPED at = {};
-        at.Offset = static_cast<DWORD>(offset);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        DWORD written = 0;
-        if (!::WriteFile(m_file.Get(), data, length, &written, &at) || written == 0) return false;
-        data += written;
-        length -= written;
-        offset += written;
-    }
-    return true;
+    return m_behind && m_behind->Write(offset, data, length);
 }
 
 bool LocalFile::Truncate() {
-    return ::SetFilePointerEx(m_file.Get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN) && ::SetEndOfFile(m_file.Get());
+    return WritesDone() && ::SetFilePointerEx(m_file.Get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN) && ::SetEndOfFile(m_file.Get());
 }
 
-bool LocalFile::Flush() { return ::FlushFileBuffers(m_file.Get()) != 0; }
+bool LocalFile::Flush() { return WritesDone() && ::FlushFileBuffers(m_file.Get()) != 0; }
+
+bool LocalFile::Close() {
+    const bool written = WritesDone();
+    const DWORD error = ::GetLastError();
+    m_behind.reset();
+    m_file.Close();
+    ::SetLastError(error);
+    return written;
+}

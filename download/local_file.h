@@ -1,9 +1,12 @@
 #pragma once
 // The file a download writes (its side file), 64-bit sizes throughout. Paths are GBK text;
-// the wide calls keep Chinese names right whatever the ANSI code page.
+// the wide calls keep Chinese names right whatever the ANSI code page. The bytes reach the
+// file on a thread of its own (WriteBehind): a failed write shows in the next call.
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "download/write_behind.h"
 #include "framework/scoped_handle.h"
 
 class LocalFile {
@@ -20,14 +23,18 @@ public:
     // Writes at `offset` whatever the file position; safe from several threads at once.
     bool WriteAt(uint64_t offset, const char* data, unsigned long length);
     bool Truncate();
-    // Puts what was appended on the disk itself (FlushFileBuffers).
+    // Puts what was written on the disk itself (FlushFileBuffers).
     bool Flush();
-    void Close() { m_file.Close(); }
+    // Waits for the writes and closes the file. False when a write failed (GetLastError).
+    bool Close();
 
 private:
     void ShowOpenError(const std::string& path, bool existed);
+    bool Opened(HANDLE file);
+    bool WritesDone() { return !m_behind || m_behind->Wait(); }
 
     ScopedKernelHandle m_file;
+    std::unique_ptr<WriteBehind> m_behind;  // after the handle: it goes first, its writes done
 };
 
 // Size of the file at `path`; false when there is no file (nothing, or a folder).

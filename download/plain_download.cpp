@@ -25,6 +25,15 @@ int FailAndDelete(LocalFile& file, const std::string& path) {
     RemoveSideFiles(path);
     return -1;
 }
+
+// A write failed (now or before, on the file's own thread): the message names its error.
+int FailWrite(LocalFile& file, const std::string& path) {
+    DWORD error = GetLastError();
+    FailAndDelete(file, path);
+    ShowDownloadError(FormatText("写入文件%s出错. 错误号:%d.", SidePath(path).c_str(), static_cast<int>(error)));
+    return -1;
+}
+
 int FetchOnce(const char* szurl, const char* szfileName, const std::string& path, UpdateTask& task,
               const std::string& sha256, uint64_t maxBytes);
 
@@ -167,20 +176,14 @@ int FetchOnce(const char* szurl, const char* szfileName, const std::string& path
                 ShowNetworkUnstable(ERROR_INTERNET_CONNECTION_ABORTED);
                 return -1;
             }
-            file.Close();
+            if (!file.Close()) return FailWrite(file, path);
             return ReplaceWithSideFile(path, sha256) ? 0 : -1;
         }
         if (lengthKnown && got > length - written) {
             FailAndDelete(file, path);
             return FailedRead(szurl, length);
         }
-        if (!file.Append(reader.Data(), got)) {
-            DWORD error = GetLastError();
-            FailAndDelete(file, path);
-            ShowDownloadError(
-                FormatText("写入文件%s出错. 错误号:%d.", SidePath(path).c_str(), static_cast<int>(error)));
-            return -1;
-        }
+        if (!file.Append(reader.Data(), got)) return FailWrite(file, path);
         written += got;
         if (maxBytes != 0 && written > maxBytes) {
             FailAndDelete(file, path);

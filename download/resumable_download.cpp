@@ -68,6 +68,8 @@ private:
     Pass ReceiveBody(HINTERNET request, LocalFile& file, uint64_t offset, DWORD* readError);
     bool AcceptNewSize(LocalFile& file, uint64_t offset, DWORD* readError, Pass* refused);
     Pass FailWithStatus(int status);
+    // A write to the side file failed; GetLastError tells why.
+    Pass FailWrite();
 
     const char* m_url;
     std::string m_path;
@@ -385,6 +387,11 @@ bool ResumableDownload::AcceptNewSize(LocalFile& file, uint64_t offset, DWORD* r
     return false;
 }
 
+Pass ResumableDownload::FailWrite() {
+    ShowDownloadError(FormatText("写入文件%s出错. 错误号:%d.", m_side.c_str(), static_cast<int>(GetLastError())));
+    return Pass::Failed;
+}
+
 Pass ResumableDownload::FailWithStatus(int status) {
     ShowDownloadError(FormatText("下载文件出错.\n网址:%s.\n服务器返回:%d.", m_url, status));
     return Pass::Failed;
@@ -492,15 +499,14 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
                 m_bContinue = true;
                 return Pass::Again;
             }
+            // The last writes may still be on their way: the file is whole only once they are.
+            if (!file.Close()) return FailWrite();
             m_task.dSpeed = 0.0;
             m_task.fProgress = 1.0f;
             TraceLine("tor2:下载完毕");
             return Pass::Complete;
         }
-        if (!file.Append(m_reader.Data(), got)) {
-            ShowDownloadError(FormatText("写入文件%s出错. 错误号:%d.", m_side.c_str(), static_cast<int>(GetLastError())));
-            return Pass::Failed;
-        }
+        if (!file.Append(m_reader.Data(), got)) return FailWrite();
         m_bWrote = true;
         m_reached = std::max(m_reached, received);
         m_sideEnd = received;
