@@ -29,6 +29,14 @@ protected:
         SideFileInfo info;
         return !FileExists(SidePath(LocalPath(kName))) && !ReadSideInfo(LocalPath(kName), &info);
     }
+    // Downloads go to the 1 MiB drive of tests/download/with_small_drive.sh, when there is one.
+    bool UseSmallDrive() {
+        const char* drive = std::getenv("UPDATER_SMALL_DRIVE");
+        if (drive == nullptr) return false;
+        m_appDir = std::string(drive) + "\\";
+        std::snprintf(g_szAppDir, sizeof g_szAppDir, "%s", m_appDir.c_str());
+        return true;
+    }
     std::string m_written;
 };
 
@@ -158,10 +166,7 @@ TEST_F(DownloadLimits, TheFreeSpaceMessageCountsKilobytesWithoutWrapping) {
 // A 1 MiB drive (tests/download/with_small_drive.sh) and a 3 MiB file: refused before a byte of
 // its body is sent, and a side file an earlier run left there goes too.
 TEST_F(DownloadLimits, AFileLargerThanTheFreeSpaceIsRefusedBeforeItIsFetched) {
-    const char* drive = std::getenv("UPDATER_SMALL_DRIVE");
-    if (drive == nullptr) GTEST_SKIP() << "skipped: runs on the small drive of download_small_drive_test";
-    m_appDir = std::string(drive) + "\\";
-    std::snprintf(g_szAppDir, sizeof g_szAppDir, "%s", m_appDir.c_str());
+    if (!UseSmallDrive()) GTEST_SKIP() << "skipped: runs on the small drive of download_small_drive_test";
     ServedFile file{MakeBody(3 * 1024 * 1024, 43)};
     file.etag = "\"v1\"";
     m_server.Serve(kTarget, file);
@@ -183,6 +188,25 @@ TEST_F(DownloadLimits, AFileLargerThanTheFreeSpaceIsRefusedBeforeItIsFetched) {
         EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), box.type & MB_ICONMASK);
         EXPECT_TRUE(NoSideFiles()) << "resumable " << resumable;
         EXPECT_FALSE(FileExists(LocalPath(kName)));
+    }
+}
+
+// No size is ever told, so only the writes find the drive full: they happen on a thread of
+// their own, and their failure still ends the download with its message.
+TEST_F(DownloadLimits, AWriteThatFindsTheDriveFullEndsTheDownloadWithItsMessage) {
+    if (!UseSmallDrive()) GTEST_SKIP() << "skipped: runs on the small drive of download_small_drive_test";
+    ServedFile file{MakeBody(3 * 1024 * 1024, 46)};
+    file.sendContentLength = false;
+    file.headStatus = 405;
+    file.range = RangeMode::Ignore;
+    m_server.Serve(kTarget, file);
+    for (bool resumable : {false, true}) {
+        TaskPtr task = NewTask();
+        EXPECT_EQ(-1, Fetch(resumable, task.get())) << "resumable " << resumable;
+        ASSERT_FALSE(Boxes().empty()) << "resumable " << resumable;
+        EXPECT_EQ(0u, Boxes().back().text.find("写入文件")) << Boxes().back().text;
+        EXPECT_FALSE(FileExists(LocalPath(kName)));
+        RemoveSideFiles(LocalPath(kName));
     }
 }
 
