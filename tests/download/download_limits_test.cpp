@@ -29,6 +29,14 @@ protected:
         SideFileInfo info;
         return !FileExists(SidePath(LocalPath(kName))) && !ReadSideInfo(LocalPath(kName), &info);
     }
+    // A server that refuses HEAD and sends neither Content-Length nor ranges.
+    void ServeNeverSized(const std::string& body) {
+        ServedFile file{body};
+        file.sendContentLength = false;
+        file.headStatus = 405;
+        file.range = RangeMode::Ignore;
+        m_server.Serve(kTarget, file);
+    }
     // Downloads go to the 1 MiB drive of tests/download/with_small_drive.sh, when there is one.
     bool UseSmallDrive() {
         const char* drive = std::getenv("UPDATER_SMALL_DRIVE");
@@ -74,11 +82,7 @@ TEST_F(DownloadLimits, AShortBodyWithoutLengthIsNeverInstalled) {
 // taken to the close, as ever.
 TEST_F(DownloadLimits, WithoutAnySizeTheBodyEndsAtTheClose) {
     const std::string body = MakeBody(200000, 44);
-    ServedFile file{body};
-    file.sendContentLength = false;
-    file.headStatus = 405;
-    file.range = RangeMode::Ignore;
-    m_server.Serve(kTarget, file);
+    ServeNeverSized(body);
     for (bool resumable : {false, true}) {
         TaskPtr task = NewTask();
         EXPECT_EQ(0, Fetch(resumable, task.get())) << "resumable " << resumable;
@@ -195,11 +199,7 @@ TEST_F(DownloadLimits, AFileLargerThanTheFreeSpaceIsRefusedBeforeItIsFetched) {
 // their own, and their failure still ends the download with its message.
 TEST_F(DownloadLimits, AWriteThatFindsTheDriveFullEndsTheDownloadWithItsMessage) {
     if (!UseSmallDrive()) GTEST_SKIP() << "skipped: runs on the small drive of download_small_drive_test";
-    ServedFile file{MakeBody(3 * 1024 * 1024, 46)};
-    file.sendContentLength = false;
-    file.headStatus = 405;
-    file.range = RangeMode::Ignore;
-    m_server.Serve(kTarget, file);
+    ServeNeverSized(MakeBody(3 * 1024 * 1024, 46));
     for (bool resumable : {false, true}) {
         TaskPtr task = NewTask();
         EXPECT_EQ(-1, Fetch(resumable, task.get())) << "resumable " << resumable;
