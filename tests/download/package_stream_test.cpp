@@ -14,24 +14,9 @@ const char kPackage[] = "/games/demo/game.zip";
 const uint64_t kFrom = 100;
 const uint64_t kTakeUpAt = 1000;  // where the receiver's entry under way began
 
-// What an installer does with the bytes, reduced to keeping them: each block must continue the
-// last, and a restart drops what came after the entry under way began.
-struct Receiver {
-    uint64_t start = kFrom;
-    std::string bytes;
-    int restarts = 0;
-    bool refuse = false;
-
-    bool Take(uint64_t offset, const char* data, size_t size) {
-        if (refuse || offset != start + bytes.size()) return false;
-        bytes.append(data, size);
-        return true;
-    }
-    uint64_t Restart() {
-        ++restarts;
-        bytes.resize(kTakeUpAt - start);
-        return kTakeUpAt;
-    }
+// The receiver's entry under way began at kTakeUpAt: a restart goes back there.
+struct Receiver : PackageReceiver {
+    Receiver() { ranges = {{kFrom, kTakeUpAt}, {kTakeUpAt, ~0ull}}; }
 };
 
 class PackageStream : public DownloadTest {
