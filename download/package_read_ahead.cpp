@@ -23,11 +23,11 @@
 
 namespace {
 
-// A few seconds of a capped connection: long enough to pay for its request, short enough that
-// the connections stay close together.
-constexpr uint64_t kChunkSize = 4ull << 20;
 // The memory the chunks may hold ahead of what was handed on.
 constexpr uint64_t kMostAhead = 64ull << 20;
+// As large as lets the most connections each hold one within that memory: the fewer requests,
+// the less a fast link loses between them.
+constexpr uint64_t kChunkSize = kMostAhead / kMostConnections;
 constexpr auto kTick = std::chrono::milliseconds(100);
 constexpr DWORD kRampWindowMs = 750;
 
@@ -54,7 +54,7 @@ private:
 
     Answer Probe(HttpRequest* sent, DWORD* readError);
     ReadAheadOutcome HandOnAll();
-    ReadAheadOutcome HandOnNext(size_t* handed);
+    ReadAheadOutcome HandOnNext();
     void Measure(DWORD* windowStart, uint64_t* windowBytes, double* rate);
     void StartConnection(Chunk* chunk, HttpRequest sent, bool extra);
     void Work(Chunk* chunk, HttpRequest sent, bool extra);
@@ -124,17 +124,17 @@ ReadAheadOutcome ReadAheadFetch::HandOnAll() {
     double rate = 0.0;
     while (m_handed < m_source.zipSize) {
         if (StopRequested(m_task)) return ReadAheadOutcome::Stopped;
-        size_t handed = 0;
-        const ReadAheadOutcome outcome = HandOnNext(&handed);
+        const ReadAheadOutcome outcome = HandOnNext();
         if (outcome != ReadAheadOutcome::Complete) return outcome;
         Measure(&windowStart, &windowBytes, &rate);
     }
     return ReadAheadOutcome::Complete;
 }
 
-// Waits a tick at most for the next bytes in line and hands on what is there.
-ReadAheadOutcome ReadAheadFetch::HandOnNext(size_t* handed) {
+// Waits a tick at most for the next bytes in line and hands on what is there. Complete: go on.
+ReadAheadOutcome ReadAheadFetch::HandOnNext() {
     const char* data = nullptr;
+    size_t size = 0;
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         auto ready = [this]() -> uint64_t {
@@ -144,14 +144,14 @@ ReadAheadOutcome ReadAheadFetch::HandOnNext(size_t* handed) {
         };
         m_arrived.wait_for(lock, kTick, [&] { return ready() > 0 || m_running == 0 || m_unusable; });
         if (m_unusable) return ReadAheadOutcome::OneConnection;
-        *handed = static_cast<size_t>(ready());
-        if (*handed == 0) return m_running == 0 ? ReadAheadOutcome::OneConnection : ReadAheadOutcome::Complete;
+        size = static_cast<size_t>(ready());
+        if (size == 0) return m_running == 0 ? ReadAheadOutcome::OneConnection : ReadAheadOutcome::Complete;
         // Bytes below `got` are never written again: they can be read without the lock.
         data = m_chunks.front()->bytes.data() + (m_handed - m_chunks.front()->first);
     }
-    if (!m_source.handOn(m_handed, data, *handed)) return ReadAheadOutcome::Refused;
+    if (!m_source.handOn(m_handed, data, size)) return ReadAheadOutcome::Refused;
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_handed += *handed;
+    m_handed += size;
     // A whole chunk is no connection's any more: its memory goes back for the chunks ahead.
     if (m_handed == m_chunks.front()->end && m_handed < m_source.zipSize) {
         m_chunks.pop_front();
@@ -255,8 +255,9 @@ Chunk* ReadAheadFetch::PlanChunk() {
 // Asks for the bytes [first, end). `mayRefuse`: a busy answer or none is the server's limit.
 ReadAheadFetch::Answer ReadAheadFetch::Ask(uint64_t first, uint64_t end, bool mayRefuse, HttpRequest* sent,
                                            DWORD* readError) {
+    // HTTP/1.0: an answer closed early (a stop, or a whole file where a chunk was asked for)
+    // closes its connection instead of reading off the rest.
     HttpRequestOptions options;
-    // HTTP/1.0: a request closed early closes its connection instead of reading off the rest.
     options.version = "HTTP/1.0";
     options.flags = INTERNET_FLAG_NO_CACHE_WRITE;
     options.headers = FormatText("Range: bytes=%llu-%llu\r\n", static_cast<unsigned long long>(first),
