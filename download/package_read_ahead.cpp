@@ -25,11 +25,14 @@ namespace {
 
 // The memory the chunks may hold ahead of what was handed on.
 constexpr uint64_t kMostAhead = 64ull << 20;
-// As large as lets the most connections each hold one within that memory: the fewer requests,
-// the less a fast link loses between them.
-constexpr uint64_t kChunkSize = kMostAhead / kMostConnections;
+// The largest chunk lets the most connections each hold one within that memory.
+constexpr uint64_t kLargestChunk = kMostAhead / kMostConnections;
 constexpr auto kTick = std::chrono::milliseconds(100);
 constexpr DWORD kRampWindowMs = 750;
+
+// A segmented download's request size, at most the largest chunk: a capped connection ends
+// its chunk within seconds, so the last ones don't trail; a fast one asks seldom.
+uint64_t ChunkSize(double bytesPerSecond) { return std::min(AskSize(bytesPerSecond), kLargestChunk); }
 
 // [first, end) of the package, filled from its start by one connection at a time.
 struct Chunk {
@@ -59,8 +62,8 @@ private:
     void StartConnection(Chunk* chunk, HttpRequest sent, bool extra);
     void Work(Chunk* chunk, HttpRequest sent, bool extra);
     void WorkOn(Chunk* chunk, HttpRequest sent, bool extra);
-    Chunk* TakeChunk(std::unique_lock<std::mutex>& lock, bool waitForRoom);
-    Chunk* PlanChunk();
+    Chunk* TakeChunk(std::unique_lock<std::mutex>& lock, bool waitForRoom, double rate);
+    Chunk* PlanChunk(uint64_t size);
     Answer Ask(uint64_t first, uint64_t end, bool mayRefuse, HttpRequest* sent, DWORD* readError);
     Answer CheckAnswer(HINTERNET request, uint64_t first, uint64_t end, bool mayRefuse);
     Answer Receive(Chunk* chunk, HINTERNET request, BodyReader& reader);
@@ -98,7 +101,7 @@ ReadAheadOutcome ReadAheadFetch::Run(DWORD* readError) {
     Chunk* first = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        first = PlanChunk();
+        first = PlanChunk(ChunkSize(0.0));
     }
     StartConnection(first, std::move(sent), false);
     const ReadAheadOutcome outcome = HandOnAll();
@@ -109,7 +112,7 @@ ReadAheadOutcome ReadAheadFetch::Run(DWORD* readError) {
 
 // The first chunk's request, sent here: only its answer tells whether reading ahead can work.
 ReadAheadFetch::Answer ReadAheadFetch::Probe(HttpRequest* sent, DWORD* readError) {
-    const uint64_t end = std::min(m_source.from + kChunkSize, m_source.zipSize);
+    const uint64_t end = std::min(m_source.from + ChunkSize(0.0), m_source.zipSize);
     const Answer answer = Ask(m_source.from, end, false, sent, readError);
     if (answer != Answer::Done) return answer;
     m_validator = QueryValidator(sent->request.Get());
@@ -174,7 +177,7 @@ void ReadAheadFetch::Measure(DWORD* windowStart, uint64_t* windowBytes, double* 
     Chunk* chunk = nullptr;
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        chunk = TakeChunk(lock, false);
+        chunk = TakeChunk(lock, false, *rate / m_running);
     }
     if (chunk != nullptr) StartConnection(chunk, HttpRequest(), true);
 }
@@ -202,9 +205,12 @@ void ReadAheadFetch::Work(Chunk* chunk, HttpRequest sent, bool extra) {
 void ReadAheadFetch::WorkOn(Chunk* chunk, HttpRequest sent, bool extra) {
     BodyReader reader;  // its read size, grown to the link, carries over from chunk to chunk
     bool answered = false;
+    double rate = 0.0;  // what its last chunk gave, in bytes a second
     while (chunk != nullptr) {
         DWORD readError = 0;
         // Only this connection writes `got` while it owns the chunk.
+        const DWORD asked = GetTickCount();
+        const uint64_t asking = chunk->end - chunk->first - chunk->got;
         Answer answer = sent.request.IsValid()
                             ? Answer::Done
                             : Ask(chunk->first + chunk->got, chunk->end, extra && !answered, &sent, &readError);
@@ -213,7 +219,8 @@ void ReadAheadFetch::WorkOn(Chunk* chunk, HttpRequest sent, bool extra) {
         std::unique_lock<std::mutex> lock(m_mutex);
         if (answer == Answer::Done) {
             answered = true;
-            chunk = TakeChunk(lock, true);
+            rate = static_cast<double>(asking) / (std::max<DWORD>(GetTickCount() - asked, 1) / 1000.0);
+            chunk = TakeChunk(lock, true, rate);
             continue;
         }
         // What the chunk still lacks goes to another connection.
@@ -226,9 +233,10 @@ void ReadAheadFetch::WorkOn(Chunk* chunk, HttpRequest sent, bool extra) {
     }
 }
 
-// Under the lock: a chunk given back, else a new one once there is room for it (or null at
-// once, unless `waitForRoom`); null when no work is left or the read ends.
-Chunk* ReadAheadFetch::TakeChunk(std::unique_lock<std::mutex>& lock, bool waitForRoom) {
+// Under the lock: a chunk given back, else a new one sized for a connection of `rate` bytes a
+// second once there is room for it (or null at once, unless `waitForRoom`); null when no work
+// is left or the read ends.
+Chunk* ReadAheadFetch::TakeChunk(std::unique_lock<std::mutex>& lock, bool waitForRoom, double rate) {
     for (;;) {
         if (Stopping() || m_unusable) return nullptr;
         for (auto& chunk : m_chunks) {
@@ -237,15 +245,16 @@ Chunk* ReadAheadFetch::TakeChunk(std::unique_lock<std::mutex>& lock, bool waitFo
             return chunk.get();
         }
         if (m_planned >= m_source.zipSize) return nullptr;
-        if (std::min(m_planned + kChunkSize, m_source.zipSize) - m_handed <= kMostAhead) return PlanChunk();
+        const uint64_t size = ChunkSize(rate);
+        if (std::min(m_planned + size, m_source.zipSize) - m_handed <= kMostAhead) return PlanChunk(size);
         if (!waitForRoom) return nullptr;
         m_room.wait_for(lock, kTick);
     }
 }
 
 // Under the lock: the next chunk, owned.
-Chunk* ReadAheadFetch::PlanChunk() {
-    const uint64_t end = std::min(m_planned + kChunkSize, m_source.zipSize);
+Chunk* ReadAheadFetch::PlanChunk(uint64_t size) {
+    const uint64_t end = std::min(m_planned + size, m_source.zipSize);
     m_chunks.push_back(std::unique_ptr<Chunk>(new Chunk(m_planned, end)));
     m_planned = end;
     m_chunks.back()->owned = true;

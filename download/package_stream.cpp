@@ -39,7 +39,7 @@ private:
 };
 
 PackageFetch::Pass PackageStream::OneConnection(HINTERNET session, DWORD* readError) {
-    if (m_mayReadAhead && m_zipSize - m_next > kSegmentedAbove) {
+    if (m_mayReadAhead && m_next < m_zipSize && m_zipSize - m_next > kSegmentedAbove) {
         const Pass pass = ReadAheadFrom(session, readError);
         if (pass != Pass::AskAgain) return pass;
     }

@@ -103,8 +103,10 @@ TEST_F(PackageStream, AReadAheadThatMeetsAnotherVersionOrALostConnectionGoesOnOv
         EXPECT_EQ(0, receiver.restarts);
         const std::vector<SeenRequest> seen = m_server.Requests();
         ASSERT_GE(seen.size(), 2u);
-        EXPECT_EQ("bytes=100-8388707", seen.front().rangeValue);
+        // A chunk first; at last the rest from where the receiver was.
+        const std::string first = seen.front().rangeValue;
         const std::string last = seen.back().rangeValue;
+        EXPECT_TRUE(first.rfind("bytes=100-", 0) == 0 && first.back() != '-') << first;
         EXPECT_TRUE(last.back() == '-' && last != "bytes=100-") << last;
         EXPECT_EQ("\"v1\"", FindHeader(seen.back().rawHead, "If-Range"));
     }
