@@ -27,12 +27,16 @@ namespace {
 constexpr uint64_t kMostAhead = 64ull << 20;
 // The largest chunk lets the most connections each hold one within that memory.
 constexpr uint64_t kLargestChunk = kMostAhead / kMostConnections;
+constexpr uint64_t kSmallestChunk = 4ull << 20;
 constexpr auto kTick = std::chrono::milliseconds(100);
 constexpr DWORD kRampWindowMs = 750;
 
-// A segmented download's request size, at most the largest chunk: a capped connection ends
-// its chunk within seconds, so the last ones don't trail; a fast one asks seldom.
-uint64_t ChunkSize(double bytesPerSecond) { return std::min(AskSize(bytesPerSecond), kLargestChunk); }
+// A segmented download's request size, kept between 4 MiB and the largest chunk: a capped
+// connection ends its chunk within seconds, so the last ones don't trail, but not so often that
+// requests starting and ending make the rate the ramp measures jump; a fast one asks seldom.
+uint64_t ChunkSize(double bytesPerSecond) {
+    return std::min(std::max(AskSize(bytesPerSecond), kSmallestChunk), kLargestChunk);
+}
 
 // [first, end) of the package, filled from its start by one connection at a time.
 struct Chunk {
@@ -177,7 +181,7 @@ void ReadAheadFetch::Measure(DWORD* windowStart, uint64_t* windowBytes, double* 
     Chunk* chunk = nullptr;
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        chunk = TakeChunk(lock, false, *rate / m_running);
+        chunk = TakeChunk(lock, false, *rate / std::max(1, m_running.load()));
     }
     if (chunk != nullptr) StartConnection(chunk, HttpRequest(), true);
 }
@@ -208,8 +212,8 @@ void ReadAheadFetch::WorkOn(Chunk* chunk, HttpRequest sent, bool extra) {
     double rate = 0.0;  // what its last chunk gave, in bytes a second
     while (chunk != nullptr) {
         DWORD readError = 0;
-        // Only this connection writes `got` while it owns the chunk.
         const DWORD asked = GetTickCount();
+        // Only this connection writes `got` while it owns the chunk.
         const uint64_t asking = chunk->end - chunk->first - chunk->got;
         Answer answer = sent.request.IsValid()
                             ? Answer::Done
