@@ -59,7 +59,7 @@ public:
 private:
     enum class Answer { Done, Refused, Lost, Unusable, Stopped };
 
-    Answer Probe(HttpRequest* sent, DWORD* readError);
+    Answer Probe(const Chunk& first, HttpRequest* sent, DWORD* readError);
     ReadAheadOutcome HandOnAll();
     ReadAheadOutcome HandOnNext();
     void Measure(DWORD* windowStart, uint64_t* windowBytes, double* rate);
@@ -93,8 +93,13 @@ private:
 };
 
 ReadAheadOutcome ReadAheadFetch::Run(DWORD* readError) {
+    Chunk* first = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        first = PlanChunk(ChunkSize(0.0));
+    }
     HttpRequest sent;
-    switch (Probe(&sent, readError)) {
+    switch (Probe(*first, &sent, readError)) {
         case Answer::Done: break;
         case Answer::Lost: return ReadAheadOutcome::Lost;
         case Answer::Stopped: return ReadAheadOutcome::Stopped;
@@ -102,11 +107,6 @@ ReadAheadOutcome ReadAheadFetch::Run(DWORD* readError) {
     }
     TraceLine("qen: %s read ahead over several connections from %llu", m_source.url.c_str(),
               static_cast<unsigned long long>(m_source.from));
-    Chunk* first = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        first = PlanChunk(ChunkSize(0.0));
-    }
     StartConnection(first, std::move(sent), false);
     const ReadAheadOutcome outcome = HandOnAll();
     Abort();
@@ -115,9 +115,8 @@ ReadAheadOutcome ReadAheadFetch::Run(DWORD* readError) {
 }
 
 // The first chunk's request, sent here: only its answer tells whether reading ahead can work.
-ReadAheadFetch::Answer ReadAheadFetch::Probe(HttpRequest* sent, DWORD* readError) {
-    const uint64_t end = std::min(m_source.from + ChunkSize(0.0), m_source.zipSize);
-    const Answer answer = Ask(m_source.from, end, false, sent, readError);
+ReadAheadFetch::Answer ReadAheadFetch::Probe(const Chunk& first, HttpRequest* sent, DWORD* readError) {
+    const Answer answer = Ask(first.first, first.end, false, sent, readError);
     if (answer != Answer::Done) return answer;
     m_validator = QueryValidator(sent->request.Get());
     if (m_validator.empty()) return Answer::Unusable;
