@@ -1,5 +1,6 @@
 // Times one download through the updater's own download code and reports its peak memory:
 //   download_bench resumable|plain URL LOCALNAME [SECONDS]
+//   download_bench stream URL BYTES [SECONDS]   (a package stream of BYTES, its bytes only counted)
 // Prints one line: "<mode> <bytes> bytes in <seconds> s = <MiB/s> MiB/s, peak memory <MiB> MiB".
 // With SECONDS, a download still running then is asked to stop (as a player's stop would) and
 // the line is "<mode> stopped after <seconds> s, started at <Unix time> s, peak memory <MiB> MiB":
@@ -16,6 +17,7 @@
 
 #include "download/internet_download.h"
 #include "download/local_file.h"
+#include "download/package_stream.h"
 #include "framework/message_box.h"
 #include "framework/scoped_handle.h"
 #include "lobby/task_queue.h"
@@ -43,6 +45,17 @@ DWORD WINAPI WindowThread(LPVOID param) {
     return 0;
 }
 
+// A package stream whose sink checks the order and counts; the bytes go nowhere.
+int StreamOnly(const char* url, uint64_t size, UpdateTask& task, uint64_t* handed) {
+    auto sink = [handed](uint64_t at, const char*, size_t bytes) {
+        if (at != *handed) return false;
+        *handed += bytes;
+        return true;
+    };
+    auto restart = [handed] { return *handed; };
+    return StreamPackage(url, 0, size, size, task, sink, restart) == StreamOutcome::Complete ? 0 : -1;
+}
+
 double PeakMemoryMiB() {
     PROCESS_MEMORY_COUNTERS memory = {};
     memory.cb = sizeof memory;
@@ -54,8 +67,10 @@ double PeakMemoryMiB() {
 
 int main(int argc, char** argv) {
     if ((argc != 4 && argc != 5) ||
-        (std::strcmp(argv[1], "resumable") != 0 && std::strcmp(argv[1], "plain") != 0)) {
-        std::fprintf(stderr, "usage: download_bench resumable|plain URL LOCALNAME [SECONDS]\n");
+        (std::strcmp(argv[1], "resumable") != 0 && std::strcmp(argv[1], "plain") != 0 &&
+         std::strcmp(argv[1], "stream") != 0)) {
+        std::fprintf(stderr, "usage: download_bench resumable|plain URL LOCALNAME [SECONDS]\n"
+                             "       download_bench stream URL BYTES [SECONDS]\n");
         return 1;
     }
     SetMessageBoxFunction([](HWND, const std::string& text, const std::string&, UINT) {
@@ -84,9 +99,12 @@ int main(int argc, char** argv) {
     FILETIME startedAt;  // 100 ns units since 1601
     ::GetSystemTimeAsFileTime(&startedAt);
     ::QueryPerformanceCounter(&start);
-    bool resumable = std::strcmp(argv[1], "resumable") == 0;
-    int result = resumable ? InternetGetFileShowOnList(argv[2], argv[3], &written, -1, task.get())
-                           : InternetGetFileOnly(argv[2], argv[3], &written, -1, task.get());
+    const bool resumable = std::strcmp(argv[1], "resumable") == 0;
+    const bool stream = std::strcmp(argv[1], "stream") == 0;
+    uint64_t size = 0;
+    int result = stream      ? StreamOnly(argv[2], std::strtoull(argv[3], nullptr, 10), *task, &size)
+                 : resumable ? InternetGetFileShowOnList(argv[2], argv[3], &written, -1, task.get())
+                             : InternetGetFileOnly(argv[2], argv[3], &written, -1, task.get());
     ::QueryPerformanceCounter(&end);
     if (windowThread.IsValid()) {
         ::SetEvent(done.Get());
@@ -106,8 +124,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "download_bench: download failed\n");
         return 2;
     }
-    uint64_t size = 0;
-    LocalFileSize(written, &size);
+    if (!stream) LocalFileSize(written, &size);
     double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
     std::printf("%s %llu bytes in %.3f s = %.1f MiB/s, peak memory %.1f MiB\n", argv[1],
                 static_cast<unsigned long long>(size), seconds, size / 1048576.0 / seconds, PeakMemoryMiB());

@@ -11,7 +11,9 @@
 # its access log, over the time from the side's start until nginx saw its last connection end
 # (a download that ends sooner counts as it is). The unlimited location is always fetched whole.
 # When the download code takes its most connections from UPDATER_CONNECTIONS, each run adds a
-# capped download with MAX_CONNECTIONS (default 8) at most.
+# capped download with MAX_CONNECTIONS (default 8) at most. Each run also measures, capped, the
+# package stream a manifest install reads (in order, into memory), on one connection and by
+# default.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${BUILD_DIR:-$root/build}"
@@ -67,29 +69,31 @@ curl_rate() {
     awk -v s="$speed" 'BEGIN { printf "%.1f", s / 1048576 }'
   fi
 }
-# The updater's resumable download from location $1, with the environment given after it;
-# prints its MiB/s.
-updater_rate() {
-  local loc="$1" mark line start limit=()
-  shift
+# The updater's download of mode $1 (resumable, or stream: the package stream) from location $2,
+# with the environment given after them; prints its MiB/s.
+bench_rate() {
+  local mode="$1" loc="$2" mark line start limit=() target=big.zip
+  shift 2
   rm -f "$work/out/big.zip"
   sync
   windowed "$loc" && limit=("$window")
+  [ "$mode" = stream ] && target=$((size_mib * 1048576))
   mark=$(log_lines)
-  line=$(cd "$work/out" && env "$@" "$build/wine-run.sh" "$build/bench-bin/download_bench.exe" resumable \
-    "$base/$loc/big.zip" big.zip "${limit[@]}" || true)
+  line=$(cd "$work/out" && env "$@" "$build/wine-run.sh" "$build/bench-bin/download_bench.exe" "$mode" \
+    "$base/$loc/big.zip" "$target" "${limit[@]}" || true)
   start=$(echo "$line" | sed -n 's/.* stopped after .* started at \([0-9.]*\) s.*/\1/p')
   if [ -n "$start" ]; then
     wait_for_nginx
     server_rate "$loc" "$mark" "$start" "$work/requests"
   elif echo "$line" | grep -q ' MiB/s,'; then
-    [ "$loc" = open ] && ! cmp -s "$work/www/open/big.zip" "$work/out/big.zip" && touch "$work/open-differs"
+    [ "$loc" = open ] && [ "$mode" = resumable ] && ! cmp -s "$work/www/open/big.zip" "$work/out/big.zip" && touch "$work/open-differs"
     echo "$line" | sed -n 's/.* = \([0-9.]*\) MiB\/s.*/\1/p'
   else
     echo "bench: the download failed: $line" >&2
     echo 0
   fi
 }
+updater_rate() { bench_rate resumable "$@"; }
 
 window_text="the whole file"
 [ "$window" != 0 ] && window_text="a $window s window"
@@ -100,6 +104,7 @@ curl -s -o /dev/null "$base/open/big.zip"
 updater_rate open > /dev/null
 
 capped_curls=() capped_updaters=() capped_most=() open_curls=() open_updaters=() capped_requests=()
+stream_ones=() stream_defaults=()
 for i in $(seq 1 "$runs"); do
   # Alternate which side goes first, so neither always finds a quieter machine.
   if [ $((i % 2)) -eq 1 ]; then
@@ -117,8 +122,11 @@ for i in $(seq 1 "$runs"); do
     capped_most+=("$most")
     most=", at most $max_connections connections $most MiB/s"
   fi
+  s1=$(bench_rate stream capped UPDATER_CONNECTIONS=1) sd=$(bench_rate stream capped)
+  stream_ones+=("$s1") stream_defaults+=("$sd")
   printf '  run %d: capped: curl %s MiB/s, updater %s MiB/s%s; unlimited: curl %s MiB/s, updater %s MiB/s\n' \
     "$i" "$cc" "$cu" "$most" "$oc" "$ou"
+  printf '         package stream, capped: one connection %s MiB/s, default %s MiB/s\n' "$s1" "$sd"
 done
 
 open_ok=identical
@@ -139,6 +147,11 @@ if [ -n "$connections_variable" ]; then
 else
   echo "    (the download code has no setting for its most connections: the default only)"
 fi
+s1_m=$(median "${stream_ones[@]}") sd_m=$(median "${stream_defaults[@]}")
+echo "  package stream, capped at 1 MiB/s per connection:"
+printf '    one connection            %8s MiB/s  (runs %s)\n' "$s1_m" "$(spread "${stream_ones[@]}")"
+printf '    default                   %8s MiB/s  (runs %s)  ratio to one connection %s\n' \
+  "$sd_m" "$(spread "${stream_defaults[@]}")" "$(ratio "$sd_m" "$s1_m")"
 echo "  unlimited:"
 printf '    curl (one connection)     %8s MiB/s  (runs %s)\n' "$oc_m" "$(spread "${open_curls[@]}")"
 printf '    updater, default          %8s MiB/s  (runs %s)  ratio to curl %s (goal: 0.95 or more)  file %s\n' \

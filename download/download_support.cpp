@@ -98,3 +98,9 @@ unsigned RetryPacer::NextDelayMs() {
     m_nextMs = m_nextMs * 2 > kLongestMs ? kLongestMs : m_nextMs * 2;
     return delay;
 }
+
+void RaiseConnectionLimits() {
+    DWORD most = 16;
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &most, sizeof most);
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &most, sizeof most);
+}

@@ -22,6 +22,10 @@ std::string UserAgent();
 // goes through a proxy (flags of InternetGetConnectedState), directly otherwise.
 DWORD SessionAccessType(DWORD connectionFlags);
 
+// WinINet opens only 2 connections to a server (4 to an HTTP/1.0 one) unless told before it
+// first connects there: too few for a download over several. For the whole process.
+void RaiseConnectionLimits();
+
 // Creates every missing folder on the way to `filePath`'s folder.
 bool CreateFolderFor(const std::string& filePath);
 

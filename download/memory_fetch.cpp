@@ -24,6 +24,8 @@ bool RefuseTooLarge(const std::string& url, uint64_t maxBytes) {
 bool FetchToMemory(const std::string& url, UpdateTask& task, uint64_t maxBytes, std::string* bytes, int* status) {
     TraceLine("tor1:FetchToMemory   szurl =%s", url.c_str());
     bytes->clear();
+    // A package's manifest comes from the server its stream will read over several connections.
+    RaiseConnectionLimits();
     DWORD connection = 0;
     ::InternetGetConnectedState(&connection, 0);
     ScopedInternetHandle session(

@@ -127,7 +127,11 @@ bool PackageFetch::HandOn(uint64_t at, const char* data, size_t size) {
 
 void PackageFetch::ShowProgress(DWORD startTick) {
     const DWORD elapsed = GetTickCount() - startTick;
-    if (elapsed != 0) m_task.dSpeed = static_cast<double>(m_thisTry) / 1024.0 / (elapsed / 1000.0);
+    ShowProgressAt(elapsed != 0 ? static_cast<double>(m_thisTry) / 1024.0 / (elapsed / 1000.0) : m_task.dSpeed.load());
+}
+
+void PackageFetch::ShowProgressAt(double speedKb) {
+    m_task.dSpeed = speedKb;
     if (m_needed > 0) {
         m_task.fProgress = std::min(kMostBeforeEnd, static_cast<float>(static_cast<double>(m_fetched) / m_needed));
     }

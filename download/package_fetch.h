@@ -56,6 +56,8 @@ protected:
     bool HandOn(uint64_t at, const char* data, size_t size);
     // Speed of this try and progress of the whole; the row's size.
     void ShowProgress(DWORD startTick);
+    // The same with the speed (KB/s) measured by the caller.
+    void ShowProgressAt(double speedKb);
     void ShowDone();
 
     const std::string& m_url;

@@ -9,6 +9,9 @@
 #include "download/download_messages.h"
 #include "download/http_headers.h"
 #include "download/package_fetch.h"
+#include "download/package_read_ahead.h"
+#include "download/segment_plan.h"
+#include "download/segmented_fetch.h"
 #include "framework/trace.h"
 
 namespace {
@@ -28,11 +31,18 @@ private:
     void TakeUpAt(uint64_t offset) override { m_next = offset; }
     Pass CheckAnswer(HINTERNET request, uint64_t* bodyStart);
     Pass Receive(HINTERNET request, uint64_t bodyStart, DWORD* readError);
+    Pass ReadAheadFrom(HINTERNET session, DWORD* readError);
 
     uint64_t m_next = 0;  // the offset the sink expects next
+    // Until a first answer showed whether the server can serve chunks over several connections.
+    bool m_mayReadAhead = ConnectionLimit() > 1;
 };
 
 PackageFetch::Pass PackageStream::OneConnection(HINTERNET session, DWORD* readError) {
+    if (m_mayReadAhead && m_next < m_zipSize && m_zipSize - m_next > kSegmentedAbove) {
+        const Pass pass = ReadAheadFrom(session, readError);
+        if (pass != Pass::AskAgain) return pass;
+    }
     HttpRequest sent;
     Pass refused = Send(session, FormatText("bytes=%llu-", static_cast<unsigned long long>(m_next)), &sent, readError);
     if (refused != Pass::Complete) return refused;
@@ -100,6 +110,35 @@ PackageFetch::Pass PackageStream::Receive(HINTERNET request, uint64_t bodyStart,
         ShowProgress(startTick);
         if (at >= m_zipSize) return Pass::Complete;
     }
+}
+
+// Several connections read ahead while the sink takes the bytes in order. AskAgain: go on over
+// one connection from m_next, which may have moved.
+PackageFetch::Pass PackageStream::ReadAheadFrom(HINTERNET session, DWORD* readError) {
+    ReadAheadSource source;
+    source.url = m_url;
+    source.session = session;
+    source.from = m_next;
+    source.zipSize = m_zipSize;
+    source.handOn = [this](uint64_t at, const char* data, size_t size) {
+        if (!HandOn(at, data, size)) return false;
+        m_next = at + size;
+        return true;
+    };
+    source.firstAnswer = [this](HINTERNET request) { SameValidator(request); };
+    source.progress = [this](double speedKb) { ShowProgressAt(speedKb); };
+    const ReadAheadOutcome outcome = ReadAhead(source, m_task, readError);
+    // A lost first request is tried again as it is; any answer settles it.
+    m_mayReadAhead = outcome == ReadAheadOutcome::Lost;
+    switch (outcome) {
+        case ReadAheadOutcome::Complete: return Pass::Complete;
+        case ReadAheadOutcome::Lost: return Pass::ReadFailed;
+        case ReadAheadOutcome::Refused: return Pass::Failed;
+        case ReadAheadOutcome::Stopped: return Pass::Stopped;
+        case ReadAheadOutcome::OneConnection: break;
+    }
+    TraceLine("qen: %s goes on over one connection from %llu", m_url.c_str(), static_cast<unsigned long long>(m_next));
+    return Pass::AskAgain;
 }
 
 }  // namespace

@@ -22,7 +22,9 @@ enum class StreamOutcome {
 // connection `restart()` tells where to go on; eight tries in a row that get no further than
 // the best one before end it. A server whose file is no longer `zipSize` bytes long fails with
 // the checksum message. Writes task.dSpeed and task.fProgress (bytes fetched / `neededBytes`)
-// and the row's size text (zipSize in KiB).
+// and the row's size text (zipSize in KiB). With more than 16 MiB to read and a first answer
+// that carries a validator, several connections read ahead (package_read_ahead.h) while the
+// bytes are still handed on in order; UPDATER_CONNECTIONS=1 keeps it to one.
 StreamOutcome StreamPackage(const std::string& url, uint64_t from, uint64_t zipSize, uint64_t neededBytes,
                             UpdateTask& task, const std::function<bool(uint64_t, const char*, size_t)>& sink,
                             const std::function<uint64_t()>& restart);

@@ -101,14 +101,6 @@ bool Believable(uint64_t size, DWORD* readError) {
     return false;
 }
 
-// WinINet opens only 2 connections to a server (4 to an HTTP/1.0 one) unless told before it
-// first connects there: too few for a download over several.
-void RaiseConnectionLimits() {
-    DWORD most = 16;
-    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &most, sizeof most);
-    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &most, sizeof most);
-}
-
 int ResumableDownload::Run() {
     RaiseConnectionLimits();
     for (;;) {

@@ -1,5 +1,6 @@
 #include "tests/download/download_fixture.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -44,6 +45,35 @@ int DownloadTest::CountBoxes(const std::string& text) {
     int count = 0;
     for (const ShownBox& box : Boxes()) count += box.text == text;
     return count;
+}
+
+bool PackageReceiver::Take(uint64_t offset, const char* data, size_t size) {
+    auto inside = std::find_if(ranges.begin(), ranges.end(),
+                               [&](const ByteRange& r) { return r.first <= offset && offset < r.end; });
+    if (refuse || inside == ranges.end() || offset < next || (offset != next && offset != inside->first)) return false;
+    uint64_t reach = inside->end;
+    for (auto r = inside + 1; r != ranges.end() && r->first == reach; ++r) reach = r->end;
+    if (offset + size > reach) return false;
+    bytes.append(data, size);
+    next = offset + size;
+    return true;
+}
+
+uint64_t PackageReceiver::Restart() {
+    ++restarts;
+    for (const ByteRange& r : ranges) {
+        if (r.first < next && next < r.end) {
+            bytes.resize(bytes.size() - (next - r.first));
+            next = r.first;
+        }
+    }
+    return std::max(next, ranges.empty() ? 0 : ranges.front().first);
+}
+
+std::string PackageReceiver::Expected(const std::string& body) const {
+    std::string expected;
+    for (const ByteRange& r : ranges) expected += body.substr(r.first, r.end - r.first);
+    return expected;
 }
 
 std::string ReadWholeFile(const std::string& path) {

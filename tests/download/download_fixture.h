@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "download/package_ranges.h"
 #include "lobby/task_queue.h"
 #include "tests/support/test_http_server.h"
 
@@ -36,6 +37,22 @@ protected:
 private:
     std::mutex m_boxMutex;
     std::vector<ShownBox> m_boxes;
+};
+
+// What an installer does with a package's bytes, reduced to keeping them: blocks in order,
+// only inside `ranges` (touching ones count as one), each continuing the last or starting a
+// range; a restart drops the range under way and goes on at its start.
+struct PackageReceiver {
+    std::vector<ByteRange> ranges;  // sorted, disjoint
+    std::string bytes;
+    uint64_t next = 0;  // one past the last byte taken
+    int restarts = 0;
+    bool refuse = false;
+
+    bool Take(uint64_t offset, const char* data, size_t size);
+    uint64_t Restart();
+    // The bytes of `ranges` in `body`.
+    std::string Expected(const std::string& body) const;
 };
 
 std::string ReadWholeFile(const std::string& path);

@@ -21,39 +21,7 @@ size_t CountRanges(const std::string& rangeValue) {
     return static_cast<size_t>(std::count(rangeValue.begin(), rangeValue.end(), ',')) + 1;
 }
 
-// What an installer does with the bytes, reduced to keeping them: blocks only inside the
-// ranges and never backwards; a restart drops the range under way and goes on at its start.
-struct Receiver {
-    std::vector<ByteRange> ranges;
-    std::string bytes;
-    uint64_t next = 0;
-    int restarts = 0;
-
-    bool Take(uint64_t offset, const char* data, size_t size) {
-        auto inside = std::find_if(ranges.begin(), ranges.end(), [&](const ByteRange& r) {
-            return r.first <= offset && offset + size <= r.end;
-        });
-        if (inside == ranges.end() || offset < next || (offset != next && offset != inside->first)) return false;
-        bytes.append(data, size);
-        next = offset + size;
-        return true;
-    }
-    uint64_t Restart() {
-        ++restarts;
-        for (const ByteRange& r : ranges) {
-            if (r.first < next && next < r.end) {
-                bytes.resize(bytes.size() - (next - r.first));
-                next = r.first;
-            }
-        }
-        return next;
-    }
-    std::string Expected(const std::string& body) const {
-        std::string expected;
-        for (const ByteRange& r : ranges) expected += body.substr(r.first, r.end - r.first);
-        return expected;
-    }
-};
+using Receiver = PackageReceiver;
 
 class PackageRanges : public DownloadTest {
 protected:
