@@ -53,3 +53,8 @@ int QueryStatusCode(HINTERNET request) {
     if (!ParseDecimal64(QueryHeader(request, HTTP_QUERY_STATUS_CODE), &status) || status > 999) return 0;
     return static_cast<int>(status);
 }
+
+std::string QueryValidator(HINTERNET request) {
+    std::string etag = QueryHeader(request, HTTP_QUERY_ETAG);
+    return etag.empty() ? QueryHeader(request, HTTP_QUERY_LAST_MODIFIED) : etag;
+}

@@ -29,3 +29,6 @@ bool QueryContentLength(HINTERNET request, uint64_t* length);
 
 // The status code, or 0 when there is none.
 int QueryStatusCode(HINTERNET request);
+
+// ETag, else Last-Modified: what tells one version of the server's file from another.
+std::string QueryValidator(HINTERNET request);

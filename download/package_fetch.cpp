@@ -20,11 +20,6 @@ constexpr float kMostBeforeEnd = 0.999f;
 
 }  // namespace
 
-std::string QueryValidator(HINTERNET request) {
-    std::string etag = QueryHeader(request, HTTP_QUERY_ETAG);
-    return etag.empty() ? QueryHeader(request, HTTP_QUERY_LAST_MODIFIED) : etag;
-}
-
 StreamOutcome PackageFetch::RunTries() {
     int nAttempts = 0;
     for (;;) {

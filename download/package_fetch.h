@@ -82,5 +82,3 @@ private:
     int m_shownSize = -1;
 };
 
-// ETag, else Last-Modified: what tells one version of the server's file from another.
-std::string QueryValidator(HINTERNET request);

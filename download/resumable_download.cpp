@@ -39,12 +39,6 @@ constexpr DWORD kFlushEveryMs = 1000;
 // has to start over): ask once more on the same connection.
 enum class Pass { Complete, Failed, ReadFailed, Again };
 
-// ETag, else Last-Modified: what tells one version of the server's file from another.
-std::string QueryValidator(HINTERNET request) {
-    std::string etag = QueryHeader(request, HTTP_QUERY_ETAG);
-    return etag.empty() ? QueryHeader(request, HTTP_QUERY_LAST_MODIFIED) : etag;
-}
-
 class ResumableDownload {
 public:
     // `shownName` names the file in messages.

@@ -25,11 +25,6 @@ constexpr DWORD kTickMs = 100;
 constexpr DWORD kRampWindowMs = 750;
 constexpr DWORD kFlushEveryMs = 1000;
 
-std::string QueryValidator(HINTERNET request) {
-    std::string etag = QueryHeader(request, HTTP_QUERY_ETAG);
-    return etag.empty() ? QueryHeader(request, HTTP_QUERY_LAST_MODIFIED) : etag;
-}
-
 // A piece of the file one connection fills from `first` on. `end` only comes down, when the
 // piece is split; `asked` is where the request under way ends, never split off.
 struct Segment {
