@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -61,6 +63,7 @@ private:
     ConnectionRamp m_ramp;
     LocalFile m_file;
     std::mutex m_mutex;  // guards the segments, the outcome and the running count
+    std::condition_variable m_ended;  // a connection ended
     std::vector<std::unique_ptr<Segment>> m_segments;
     std::vector<ByteSpan> m_secured;  // what the record last vouched for
     std::vector<std::thread> m_threads;
@@ -92,7 +95,11 @@ SegmentedOutcome SegmentedFetch::Run(DWORD* readError, uint64_t* held) {
     // Again after the last connection ended: a piece a refused one gave back may be left.
     while (m_outcome == SegmentedOutcome::Complete && !Stopping() && StartConnection(false)) {
         while (m_running > 0) {
-            Sleep(kTickMs);
+            {
+                // A tick, or less when the last connection ends: the download is done then.
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_ended.wait_for(lock, std::chrono::milliseconds(kTickMs), [this] { return m_running == 0; });
+            }
             if (StopRequested(m_task)) m_abort = true;
             if (m_refused) m_ramp.Stop();
             const DWORD now = GetTickCount();
@@ -169,7 +176,11 @@ void SegmentedFetch::Work(Segment* segment, bool extra) {
         TraceLine("qen: a connection of %s ended by an exception", m_source.shownUrl.c_str());
         End(SegmentedOutcome::Failed, 0);
     }
-    --m_running;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        --m_running;
+    }
+    m_ended.notify_all();
 }
 
 void SegmentedFetch::WorkOn(Segment* segment, bool extra) {
