@@ -9,7 +9,6 @@
 
 #include "components/unzip/Unzip.h"
 #include "components/unzip/entry_extractor.h"
-#include "components/unzip/entry_name.h"
 #include "framework/gbk_text.h"
 
 namespace {

@@ -8,9 +8,8 @@
 #include <zlib.h>
 
 #include "components/unzip/Unzip.h"
-#include "components/unzip/entry_extractor.h"
-#include "components/unzip/entry_name.h"
 #include "components/unzip/output_folder.h"
+#include "components/unzip/zip_directory.h"
 #include "framework/gbk_text.h"
 #include "framework/sha256.h"
 #include "package/entry_writer.h"
