@@ -52,6 +52,29 @@ start_lobby() {
   echo "bench: lobby-sim did not start"; cat "$dir/lobby.log"; exit 1
 }
 
+# One task as the lobby asks for it: a lobby in folder $1 on port $2 asks the updater there for
+# the game of update URL $3 and waits for the task-ended record; $4 is stamp_lines' clock ("" or
+# "wall"). Sets $task_sent and $task_ended, on that clock; the lobby's output is in $1.lobby.log.
+run_game_task() {
+  local dir="$1" port="$2" url="$3" clock="${4:-}"
+  (cd "$dir" && exec "$build/wine-run.sh" "$build/bin/lobby-sim.exe" --port "$port" \
+    --request "42,Game,$url,game" --exit-on reports:1 --timeout 900 2>&1 | stamp_lines $clock > "$dir.lobby.log") &
+  local lobby=$!
+  pids+=($lobby)
+  for _ in $(seq 1 300); do grep -qs 'listening on' "$dir.lobby.log" && break; sleep 0.1; done
+  (cd "$dir" && exec "$build/wine-run.sh" ./updater.exe) &
+  local updater=$!
+  pids+=($updater)
+  wait "$lobby" || true
+  kill "$updater" 2>/dev/null || true
+  wait "$updater" 2>/dev/null || true
+  task_sent=$(awk '/sent request for game/ { print $1; exit }' "$dir.lobby.log")
+  task_ended=$(awk '/received task-ended report/ { print $1; exit }' "$dir.lobby.log")
+  if [ -z "$task_sent" ] || [ -z "$task_ended" ]; then
+    echo "bench: the updater did not report the task's end"; cat "$dir.lobby.log"; exit 1
+  fi
+}
+
 # Prefixes every line with the seconds of the system's monotonic clock, the same in every process;
 # with "wall", of the wall clock (what nginx's log shows as $msec).
 stamp_lines() {

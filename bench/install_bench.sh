@@ -75,32 +75,18 @@ reference_run() {
 # The updater: a fresh ready-to-copy folder, a lobby that asks for the game and waits for the
 # task-ended record; both ends stamped with the same monotonic clock.
 updater_run() {
-  local dir="$work/app" port base_bytes sent ended
+  local dir="$work/app" port base_bytes
   rm -rf "$dir" "$dir".*
   port=$(free_port)
   install_updater "$dir" "$port"
   base_bytes=$(du -sb "$dir" | cut -f1)
   sync
-  (cd "$dir" && exec "$build/wine-run.sh" "$build/bin/lobby-sim.exe" --port "$port" \
-    --request "42,Game,$base/url.ini,game" --exit-on reports:1 --timeout 900 2>&1 | stamp_lines > "$dir.lobby.log") &
-  local lobby=$!
-  pids+=($lobby)
-  for _ in $(seq 1 300); do grep -qs 'listening on' "$dir.lobby.log" && break; sleep 0.1; done
+  # Watched from before the lobby starts: the folder holds only the program until the task runs.
   watch_disk "$dir"
-  (cd "$dir" && exec "$build/wine-run.sh" ./updater.exe) &
-  local updater=$!
-  pids+=($updater)
-  wait "$lobby" || true
-  kill "$updater" 2>/dev/null || true
-  wait "$updater" 2>/dev/null || true
+  run_game_task "$dir" "$port" "$base/url.ini"
   stop_watching "$dir"
   app_extra=$(peak_extra "$dir" "$((base_bytes + game_bytes))")
-  sent=$(awk '/sent request for game/ { print $1; exit }' "$dir.lobby.log")
-  ended=$(awk '/received task-ended report/ { print $1; exit }' "$dir.lobby.log")
-  if [ -z "$sent" ] || [ -z "$ended" ]; then
-    echo "bench: the updater did not report the task's end"; cat "$dir.lobby.log"; exit 1
-  fi
-  app_total=$(seconds "$sent" "$ended")
+  app_total=$(seconds "$task_sent" "$task_ended")
   [ -e "$dir/Game/game.zip" ] && { echo "bench: the archive was left in the game's folder"; exit 1; }
   diff -r "$cache/game" "$dir/Game" > /dev/null || { echo "bench: the updater's install differs from the game"; exit 1; }
 }

@@ -74,31 +74,16 @@ dir="$work/app"
 port=$(free_port)
 install_updater "$dir" "$port"
 run_task() {
-  local mark sent ended
+  local mark
   mark=$(wc -l < "$access")
   sync
-  (cd "$dir" && exec "$build/wine-run.sh" "$build/bin/lobby-sim.exe" --port "$port" \
-    --request "42,Game,$base/url-$1.ini,game" --exit-on reports:1 --timeout 900 2>&1 | stamp_lines wall > "$dir.lobby.log") &
-  local lobby=$!
-  pids+=($lobby)
-  for _ in $(seq 1 300); do grep -qs 'listening on' "$dir.lobby.log" && break; sleep 0.1; done
-  (cd "$dir" && exec "$build/wine-run.sh" ./updater.exe) &
-  local updater=$!
-  pids+=($updater)
-  wait "$lobby" || true
-  kill "$updater" 2>/dev/null || true
-  wait "$updater" 2>/dev/null || true
-  sent=$(awk '/sent request for game/ { print $1; exit }' "$dir.lobby.log")
-  ended=$(awk '/received task-ended report/ { print $1; exit }' "$dir.lobby.log")
-  if [ -z "$sent" ] || [ -z "$ended" ]; then
-    echo "bench: the updater did not report the task's end"; cat "$dir.lobby.log"; exit 1
-  fi
-  task_s=$(seconds "$sent" "$ended")
+  run_game_task "$dir" "$port" "$base/url-$1.ini" wall
+  task_s=$(seconds "$task_sent" "$task_ended")
   sleep 0.2  # nginx logs a request once its response is done
   read -r package_bytes package_requests requests manifest_at < <(tail -n +$((mark + 1)) "$access" |
     awk -v zip="/$1.zip" '$3 == zip || $3 == zip ".manifest" { b += $6; n++ } $3 == zip ".manifest" { m = $1 }
                           { all++ } END { printf "%d %d %d %.3f\n", b, n, all, m }')
-  decide_s=$(seconds "$manifest_at" "$ended")
+  decide_s=$(seconds "$manifest_at" "$task_ended")
 }
 
 installed=$(du -sb "$release1/game" | cut -f1)
