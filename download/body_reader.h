@@ -9,7 +9,7 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <vector>
+#include <memory>
 
 class BodyReader {
 public:
@@ -20,11 +20,14 @@ public:
 
     // Reads the next piece; `*got` 0 at the end of the body. False when the read fails.
     bool Read(HINTERNET request, DWORD* got);
-    const char* Data() const { return m_buffer.data(); }
+    const char* Data() const { return m_buffer.get(); }
     DWORD NextReadSize() const { return m_readSize; }
+    // The buffer the last read filled, for a taker that keeps it instead of copying its bytes;
+    // what it puts in its place must be kLargestRead long too.
+    std::unique_ptr<char[]>& Buffer() { return m_buffer; }
 
 private:
-    std::vector<char> m_buffer;  // allocated once, as large as the largest read
+    std::unique_ptr<char[]> m_buffer;  // as large as the largest read
     DWORD m_readSize = kSmallestRead;
     LARGE_INTEGER m_frequency;
 };

@@ -72,12 +72,14 @@ void LocalFile::ShowOpenError(const std::string& path, bool existed) {
     }
 }
 
-bool LocalFile::Append(const char* data, unsigned long length) {
-    return m_behind && m_behind->Write(WriteBehind::kAtPosition, data, length);
+static_assert(BodyReader::kLargestRead == WriteBehind::kBlockSize, "a reader's buffer is traded for a block");
+
+bool LocalFile::Append(BodyReader& reader, unsigned long length) {
+    return m_behind && m_behind->Write(WriteBehind::kAtPosition, &reader.Buffer(), length);
 }
 
-bool LocalFile::WriteAt(uint64_t offset, const char* data, unsigned long length) {
-    return m_behind && m_behind->Write(offset, data, length);
+bool LocalFile::WriteAt(uint64_t offset, BodyReader& reader, unsigned long length) {
+    return m_behind && m_behind->Write(offset, &reader.Buffer(), length);
 }
 
 bool LocalFile::Truncate() {

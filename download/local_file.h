@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "download/body_reader.h"
 #include "download/write_behind.h"
 #include "framework/scoped_handle.h"
 
@@ -19,9 +20,11 @@ public:
     // holds: several connections fill their own parts of it. Shows its own error box.
     bool OpenKeeping(const std::string& path);
 
-    bool Append(const char* data, unsigned long length);
+    // Write the first `length` bytes of the reader's last read. They take its buffer instead of
+    // copying it, and leave it an empty one.
+    bool Append(BodyReader& reader, unsigned long length);
     // Writes at `offset` whatever the file position; safe from several threads at once.
-    bool WriteAt(uint64_t offset, const char* data, unsigned long length);
+    bool WriteAt(uint64_t offset, BodyReader& reader, unsigned long length);
     bool Truncate();
     // Puts what was written on the disk itself (FlushFileBuffers).
     bool Flush();

@@ -183,7 +183,7 @@ int FetchOnce(const char* szurl, const char* szfileName, const std::string& path
             FailAndDelete(file, path);
             return FailedRead(szurl, length);
         }
-        if (!file.Append(reader.Data(), got)) return FailWrite(file, path);
+        if (!file.Append(reader, got)) return FailWrite(file, path);
         written += got;
         if (maxBytes != 0 && written > maxBytes) {
             FailAndDelete(file, path);

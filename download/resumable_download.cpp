@@ -492,7 +492,7 @@ Pass ResumableDownload::ReceiveBody(HINTERNET request, LocalFile& file, uint64_t
             TraceLine("tor2:下载完毕");
             return Pass::Complete;
         }
-        if (!file.Append(m_reader.Data(), got)) return FailWrite();
+        if (!file.Append(m_reader, got)) return FailWrite();
         m_bWrote = true;
         m_reached = std::max(m_reached, received);
         m_sideEnd = received;

@@ -289,7 +289,7 @@ SegmentedFetch::Answer SegmentedFetch::FetchAsk(Segment* segment, uint64_t first
         }
         // Nothing past the asked end is written.
         const DWORD useful = static_cast<DWORD>(std::min<uint64_t>(got, bodyEnd - position));
-        if (!m_file.WriteAt(position, reader.Data(), useful)) {
+        if (!m_file.WriteAt(position, reader, useful)) {
             ShowDownloadError(FormatText("写入文件%s出错. 错误号:%d.", SidePath(m_source.path).c_str(),
                                          static_cast<int>(GetLastError())));
             return Answer::Failed;

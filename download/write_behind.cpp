@@ -1,20 +1,15 @@
 #include "download/write_behind.h"
 
-#include <algorithm>
-#include <cstring>
-
 namespace {
 
-// The blocks are as large as the largest network read, and a few of them let the reads run on
-// while the disk takes the last ones.
-constexpr size_t kBlockSize = 1024 * 1024;
 constexpr size_t kMostBlocks = 4;
 // Written bytes put on the disk ahead of the download's own flushes.
 constexpr uint64_t kFlushAheadBytes = 16 * 1024 * 1024;
 
 }  // namespace
 
-WriteBehind::WriteBehind(HANDLE file) : m_file(file) {}
+// Never grown past this, so a block is never moved while another thread fills or writes it.
+WriteBehind::WriteBehind(HANDLE file) : m_file(file) { m_blocks.reserve(kMostBlocks); }
 
 WriteBehind::~WriteBehind() {
     {
@@ -27,35 +22,26 @@ WriteBehind::~WriteBehind() {
     if (m_flusher.joinable()) m_flusher.join();
 }
 
-bool WriteBehind::Write(uint64_t offset, const char* data, size_t size) {
-    while (size > 0) {
-        const size_t piece = std::min(size, kBlockSize);
-        size_t block = 0;
-        {
-            Monitor::Hold lock(m_monitor);
-            if (m_free.empty() && m_blocks.size() < kMostBlocks) {
-                m_blocks.emplace_back(new char[kBlockSize]);
-                m_free.push_back(m_blocks.size() - 1);
-            }
-            lock.Wait([this] { return !m_free.empty() || m_error != 0; });
-            if (m_error != 0) {
-                SetLastError(m_error);
-                return false;
-            }
-            block = m_free.back();
-            m_free.pop_back();
-            if (!m_thread.joinable()) m_thread = std::thread(&WriteBehind::Run, this);
+bool WriteBehind::Write(uint64_t offset, std::unique_ptr<char[]>* block, size_t size) {
+    if (size == 0) return true;
+    {
+        Monitor::Hold lock(m_monitor);
+        if (m_free.empty() && m_blocks.size() < kMostBlocks) {
+            m_blocks.emplace_back(new char[kBlockSize]);
+            m_free.push_back(m_blocks.size() - 1);
         }
-        memcpy(m_blocks[block].get(), data, piece);
-        {
-            Monitor::Hold lock(m_monitor);
-            m_waiting.push_back(Piece{block, offset, piece});
+        lock.Wait([this] { return !m_free.empty() || m_error != 0; });
+        if (m_error != 0) {
+            SetLastError(m_error);
+            return false;
         }
-        m_monitor.WakeAll();
-        data += piece;
-        size -= piece;
-        if (offset != kAtPosition) offset += piece;
+        const size_t free = m_free.back();
+        m_free.pop_back();
+        m_blocks[free].swap(*block);
+        m_waiting.push_back(Piece{free, offset, size});
+        if (!m_thread.joinable()) m_thread = std::thread(&WriteBehind::Run, this);
     }
+    m_monitor.WakeAll();
     return true;
 }
 

@@ -18,6 +18,9 @@ class WriteBehind {
 public:
     // At the file's position, after the bytes given before (for Write's `offset`).
     static constexpr uint64_t kAtPosition = UINT64_MAX;
+    // The blocks are as large as the largest network read, and a few of them let the reads run
+    // on while the disk takes the last ones.
+    static constexpr size_t kBlockSize = 1024 * 1024;
 
     explicit WriteBehind(HANDLE file);  // the handle stays its owner's; it must outlive this
     // Waits for the writes given: none is lost.
@@ -25,10 +28,11 @@ public:
     WriteBehind(const WriteBehind&) = delete;
     WriteBehind& operator=(const WriteBehind&) = delete;
 
-    // Takes a copy of the bytes (waiting while every block is full) and writes them at `offset`,
-    // or at the file's position. False when an earlier write failed; GetLastError tells why.
+    // Writes the first `size` bytes of `*block` (kBlockSize long) at `offset`, or at the file's
+    // position. It takes the block itself, not a copy, and puts a free one in its place (waiting
+    // while every block is full). False when an earlier write failed; GetLastError tells why.
     // Safe from several threads at once.
-    bool Write(uint64_t offset, const char* data, size_t size);
+    bool Write(uint64_t offset, std::unique_ptr<char[]>* block, size_t size);
     // Waits until every write given is done. False when one failed; GetLastError tells why.
     bool Wait();
 
