@@ -99,6 +99,18 @@ unsigned RetryPacer::NextDelayMs() {
     return delay;
 }
 
+ConnectionCheck::ConnectionCheck() : m_thread([this] { m_connected = InternetGetConnectedState(&m_flags, 0); }) {}
+
+ConnectionCheck::~ConnectionCheck() {
+    if (m_thread.joinable()) m_thread.join();
+}
+
+bool ConnectionCheck::Connected(DWORD* flags) {
+    if (m_thread.joinable()) m_thread.join();
+    *flags = m_flags;
+    return m_connected != FALSE;
+}
+
 void RaiseConnectionLimits() {
     DWORD most = 16;
     InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &most, sizeof most);

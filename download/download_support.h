@@ -1,7 +1,10 @@
 #pragma once
 // What both downloads share: where the file goes, the stop flags, paced waits, the agent.
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
+#include <thread>
 
 #include "lobby/update_task.h"
 
@@ -21,6 +24,24 @@ std::string UserAgent();
 // How a session reaches the server: through the system's proxy settings when the connection
 // goes through a proxy (flags of InternetGetConnectedState), directly otherwise.
 DWORD SessionAccessType(DWORD connectionFlags);
+
+// InternetGetConnectedState asked on a thread of its own, so that a first request can go out
+// while it answers: under Wine an answer takes as long as a request to a near server.
+class ConnectionCheck {
+public:
+    ConnectionCheck();
+    ~ConnectionCheck();
+    ConnectionCheck(const ConnectionCheck&) = delete;
+    ConnectionCheck& operator=(const ConnectionCheck&) = delete;
+
+    // Waits for the answer: whether it reports a connection, and its flags.
+    bool Connected(DWORD* flags);
+
+private:
+    BOOL m_connected = FALSE;
+    DWORD m_flags = 0;
+    std::thread m_thread;  // last: it starts once the answer's place is there
+};
 
 // WinINet opens only 2 connections to a server (4 to an HTTP/1.0 one) unless told before it
 // first connects there: too few for a download over several. For the whole process.

@@ -9,6 +9,7 @@
 #include <wininet.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "download/body_reader.h"
 #include "download/download_messages.h"
@@ -36,8 +37,9 @@ constexpr int kFruitlessTriesLimit = 8;
 constexpr DWORD kFlushEveryMs = 1000;
 
 // Again: the answer was good but did not reach the end (a short range, or a side file that
-// has to start over): ask once more on the same connection.
-enum class Pass { Complete, Failed, ReadFailed, Again };
+// has to start over): ask once more on the same connection. Unchecked: the first try went out
+// before the connection check answered, and the answer wants a wait or another session.
+enum class Pass { Complete, Failed, ReadFailed, Again, Unchecked };
 
 class ResumableDownload {
 public:
@@ -50,6 +52,7 @@ public:
 
 private:
     Pass OneConnection(DWORD connectionFlags, DWORD* readError);
+    bool CheckAgrees(DWORD connectionFlags);
     Pass Segmented(HINTERNET session, const std::string& url, DWORD* readError);
     std::vector<ByteSpan> HeldSpans();
     void ShowProgress(double speedKb, uint64_t received);
@@ -72,6 +75,7 @@ private:
     UpdateTask& m_task;
     BodyReader m_reader;
     RetryPacer m_pacer;
+    std::unique_ptr<ConnectionCheck> m_check;  // the first try's, until its size request is answered
     int m_shownSize = -1;  // the size text last set on the row
     uint64_t m_total = 0;
     std::string m_validator;
@@ -97,16 +101,20 @@ bool Believable(uint64_t size, DWORD* readError) {
 
 int ResumableDownload::Run() {
     RaiseConnectionLimits();
+    // The first try does not wait for the connection check: it goes out as if the check will
+    // report a connection without a proxy, the usual answer, and its size request waits for it.
+    m_check.reset(new ConnectionCheck);
     for (;;) {
         int nAttempts = 0;
         DWORD flags = 0;
-        while (!InternetGetConnectedState(&flags, 0)) {
+        while (!m_check && !InternetGetConnectedState(&flags, 0)) {
             if (!WaitUnlessStopped(m_task, m_pacer.NextDelayMs())) return -1;
         }
         m_pacer.Reset();
         for (;;) {
             DWORD readError = 0;
             Pass pass = OneConnection(flags, &readError);
+            if (pass == Pass::Unchecked) break;
             if (pass == Pass::Complete) return 0;
             if (pass == Pass::Failed) return -1;
             if (nAttempts == kFailuresBeforeUnstableBox) ShowNetworkUnstable(readError);
@@ -138,7 +146,9 @@ Pass ResumableDownload::OneConnection(DWORD connectionFlags, DWORD* readError) {
         options.verb = "HEAD";
         options.flags = 0;
         Pass refused = Pass::Complete;
-        if (!Send(session.Get(), m_url, options, &sizeRequest, readError, &refused)) return refused;
+        const bool sent = Send(session.Get(), m_url, options, &sizeRequest, readError, &refused);
+        if (!CheckAgrees(connectionFlags)) return Pass::Unchecked;
+        if (!sent) return refused;
         // An error page's length is not the package's size.
         int sizeStatus = sizeRequest.status;
         m_total = 0;
@@ -195,6 +205,16 @@ Pass ResumableDownload::OneConnection(DWORD connectionFlags, DWORD* readError) {
         if (m_bWrote) m_pacer.Reset();
         if (!WaitUnlessStopped(m_task, m_pacer.NextDelayMs())) return Pass::Failed;
     }
+}
+
+// True unless the try went out before the connection check answered and the answer is no
+// connection, or one that wants another kind of session.
+bool ResumableDownload::CheckAgrees(DWORD connectionFlags) {
+    if (!m_check) return true;
+    DWORD flags = 0;
+    const bool connected = m_check->Connected(&flags);
+    m_check.reset();
+    return connected && SessionAccessType(flags) == SessionAccessType(connectionFlags);
 }
 
 // The side file over several connections. Again: the server's file changed, and the side file
