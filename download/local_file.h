@@ -20,8 +20,8 @@ public:
     // holds: several connections fill their own parts of it. Shows its own error box.
     bool OpenKeeping(const std::string& path);
 
-    // Write the first `length` bytes of the reader's last read. They take its buffer instead of
-    // copying it, and leave it an empty one.
+    // Append and WriteAt write the first `length` bytes of the reader's last read. They take its
+    // buffer instead of copying it, and leave it an empty one.
     bool Append(BodyReader& reader, unsigned long length);
     // Writes at `offset` whatever the file position; safe from several threads at once.
     bool WriteAt(uint64_t offset, BodyReader& reader, unsigned long length);

@@ -8,7 +8,7 @@ constexpr uint64_t kFlushAheadBytes = 16 * 1024 * 1024;
 
 }  // namespace
 
-// Never grown past this, so a block is never moved while another thread fills or writes it.
+// Reserved once: a growing list would move the blocks' pointers while the writing thread reads them.
 WriteBehind::WriteBehind(HANDLE file) : m_file(file) { m_blocks.reserve(kMostBlocks); }
 
 WriteBehind::~WriteBehind() {
