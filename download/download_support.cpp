@@ -4,6 +4,8 @@
 #include <mmsystem.h>
 #include <wininet.h>
 
+#include <atomic>
+
 #include "download/download_messages.h"
 #include "framework/gbk_text.h"
 #include "process/exit_flag.h"
@@ -99,7 +101,24 @@ unsigned RetryPacer::NextDelayMs() {
     return delay;
 }
 
-ConnectionCheck::ConnectionCheck() : m_thread([this] { m_connected = InternetGetConnectedState(&m_flags, 0); }) {}
+namespace {
+std::atomic<DWORD> g_lastConnectionFlags{0};
+std::function<bool(DWORD*)> g_connectedStateAnswer;
+}  // namespace
+
+void SetConnectedStateAnswer(std::function<bool(DWORD*)> answer) { g_connectedStateAnswer = std::move(answer); }
+
+bool AskConnectedState(DWORD* flags) {
+    *flags = 0;
+    const bool connected = g_connectedStateAnswer ? g_connectedStateAnswer(flags) : InternetGetConnectedState(flags, 0);
+    if (!connected) return false;
+    g_lastConnectionFlags = *flags;
+    return true;
+}
+
+DWORD LastConnectionFlags() { return g_lastConnectionFlags; }
+
+ConnectionCheck::ConnectionCheck() : m_thread([this] { m_connected = AskConnectedState(&m_flags); }) {}
 
 ConnectionCheck::~ConnectionCheck() {
     if (m_thread.joinable()) m_thread.join();

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -25,8 +26,15 @@ std::string UserAgent();
 // goes through a proxy (flags of InternetGetConnectedState), directly otherwise.
 DWORD SessionAccessType(DWORD connectionFlags);
 
-// InternetGetConnectedState asked on a thread of its own, so that a first request can go out
-// while it answers: under Wine an answer takes as long as a request to a near server.
+// InternetGetConnectedState, whose flags are also kept for LastConnectionFlags.
+bool AskConnectedState(DWORD* flags);
+// The flags of the last answer in this process that reported a connection; 0 before any.
+DWORD LastConnectionFlags();
+// For tests: what answers in place of InternetGetConnectedState; null for the system again.
+void SetConnectedStateAnswer(std::function<bool(DWORD*)> answer);
+
+// AskConnectedState on a thread of its own, so that a first request can go out while it
+// answers: under Wine an answer takes as long as a request to a near server.
 class ConnectionCheck {
 public:
     ConnectionCheck();

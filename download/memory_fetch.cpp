@@ -27,7 +27,7 @@ bool FetchToMemory(const std::string& url, UpdateTask& task, uint64_t maxBytes, 
     // A package's manifest comes from the server its stream will read over several connections.
     RaiseConnectionLimits();
     DWORD connection = 0;
-    ::InternetGetConnectedState(&connection, 0);
+    AskConnectedState(&connection);
     ScopedInternetHandle session(
         ::InternetOpenA(UserAgent().c_str(), SessionAccessType(connection), nullptr, nullptr, 0));
     if (!session.IsValid()) {

@@ -24,7 +24,7 @@ StreamOutcome PackageFetch::RunTries() {
     int nAttempts = 0;
     for (;;) {
         DWORD flags = 0;
-        while (!InternetGetConnectedState(&flags, 0)) {
+        while (!AskConnectedState(&flags)) {
             if (!WaitUnlessStopped(m_task, m_pacer.NextDelayMs())) return StreamOutcome::Stopped;
         }
         ScopedInternetHandle session(

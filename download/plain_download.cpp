@@ -74,7 +74,7 @@ namespace {
 int FetchOnce(const char* szurl, const char* szfileName, const std::string& path, UpdateTask& task,
               const std::string& sha256, uint64_t maxBytes) {
     DWORD flags = 0;
-    InternetGetConnectedState(&flags, 0);
+    AskConnectedState(&flags);
     TraceLine("qen: int InternetGetFileOnly(...)---InternetGetConnectedState(..)");
     DWORD access = INTERNET_OPEN_TYPE_PRECONFIG;
     if (flags & INTERNET_CONNECTION_PROXY) {

@@ -52,7 +52,7 @@ public:
 
 private:
     Pass OneConnection(DWORD connectionFlags, DWORD* readError);
-    bool CheckAgrees(DWORD connectionFlags);
+    bool CheckAgrees();
     Pass Segmented(HINTERNET session, const std::string& url, DWORD* readError);
     std::vector<ByteSpan> HeldSpans();
     void ShowProgress(double speedKb, uint64_t received);
@@ -76,6 +76,7 @@ private:
     BodyReader m_reader;
     RetryPacer m_pacer;
     std::unique_ptr<ConnectionCheck> m_check;  // the first try's, until its size request is answered
+    DWORD m_guessedFlags = 0;                  // what the first try's session was opened for
     int m_shownSize = -1;  // the size text last set on the row
     uint64_t m_total = 0;
     std::string m_validator;
@@ -101,13 +102,15 @@ bool Believable(uint64_t size, DWORD* readError) {
 
 int ResumableDownload::Run() {
     RaiseConnectionLimits();
-    // The first try does not wait for the connection check: it goes out as if the check will
-    // report a connection without a proxy, the usual answer, and its size request waits for it.
+    // The first try does not wait for the connection check: it goes out on the session the last
+    // answer in this process wanted (the task's update list has just been fetched), and its size
+    // request waits for the new answer.
     m_check.reset(new ConnectionCheck);
     for (;;) {
         int nAttempts = 0;
         DWORD flags = 0;
-        while (!m_check && !InternetGetConnectedState(&flags, 0)) {
+        if (m_check) m_guessedFlags = flags = LastConnectionFlags();
+        while (!m_check && !AskConnectedState(&flags)) {
             if (!WaitUnlessStopped(m_task, m_pacer.NextDelayMs())) return -1;
         }
         m_pacer.Reset();
@@ -123,7 +126,7 @@ int ResumableDownload::Run() {
             if (StopRequested(m_task)) return -1;
             bool further = false;
             if (!CountTry(&further)) return -1;
-            if (!InternetGetConnectedState(&flags, 0)) break;
+            if (!AskConnectedState(&flags)) break;
             if (m_bWrote) m_pacer.Reset();
             if (!WaitUnlessStopped(m_task, m_pacer.NextDelayMs())) return -1;
         }
@@ -146,9 +149,7 @@ Pass ResumableDownload::OneConnection(DWORD connectionFlags, DWORD* readError) {
         options.verb = "HEAD";
         options.flags = 0;
         Pass refused = Pass::Complete;
-        const bool sent = Send(session.Get(), m_url, options, &sizeRequest, readError, &refused);
-        if (!CheckAgrees(connectionFlags)) return Pass::Unchecked;
-        if (!sent) return refused;
+        if (!Send(session.Get(), m_url, options, &sizeRequest, readError, &refused)) return refused;
         // An error page's length is not the package's size.
         int sizeStatus = sizeRequest.status;
         m_total = 0;
@@ -209,12 +210,12 @@ Pass ResumableDownload::OneConnection(DWORD connectionFlags, DWORD* readError) {
 
 // True unless the try went out before the connection check answered and the answer is no
 // connection, or one that wants another kind of session.
-bool ResumableDownload::CheckAgrees(DWORD connectionFlags) {
+bool ResumableDownload::CheckAgrees() {
     if (!m_check) return true;
     DWORD flags = 0;
     const bool connected = m_check->Connected(&flags);
     m_check.reset();
-    return connected && SessionAccessType(flags) == SessionAccessType(connectionFlags);
+    return connected && SessionAccessType(flags) == SessionAccessType(m_guessedFlags);
 }
 
 // The side file over several connections. Again: the server's file changed, and the side file
@@ -308,6 +309,12 @@ bool ResumableDownload::Send(HINTERNET session, const std::string& url, const Ht
                              HttpRequest* sent, DWORD* readError, Pass* refused) {
     DWORD error = 0;
     SendOutcome outcome = SendHttpRequest(session, url, options, [this] { return StopRequested(m_task); }, sent, &error);
+    // An answer to a try the connection check does not agree with counts for nothing, failures
+    // included: the try starts again once there is a connection, on the session it wants.
+    if (!CheckAgrees()) {
+        *refused = Pass::Unchecked;
+        return false;
+    }
     if (outcome == SendOutcome::Sent) return true;
     *refused = Pass::Failed;
     if (outcome == SendOutcome::Stopped) return false;

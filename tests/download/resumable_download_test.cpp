@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "download/download_support.h"
 #include "download/internet_download.h"
 #include "download/local_file.h"
 #include "download/side_file.h"
@@ -347,6 +348,26 @@ TEST_F(ResumableDownload, AStalledBodyIsResumedAndARedirectLoopEnds) {
     EXPECT_EQ(static_cast<size_t>(kMaxRedirects + 1), m_server.Requests().size());
     EXPECT_EQ(1, CountBoxes("下载文件出错.\n网址:" + m_server.Url(kPackage) + ".\n重定向次数过多."));
     EXPECT_FALSE(FileExists(LocalPath("loop.zip")));
+}
+
+// The first try goes out while the connection check answers. When the answer wants another
+// session (a proxy here), nothing of that try counts: the download starts again on that session,
+// and a failure shows its box once.
+TEST_F(ResumableDownload, AFirstTryTheConnectionCheckDisagreesWithCountsForNothing) {
+    ServedFile loop{"moved"};
+    loop.fixedStatus = 302;
+    loop.extraHeaders = std::string("Location: ") + kPackage + "\r\n";
+    m_server.Serve(kPackage, loop);
+    int answers = 0;
+    SetConnectedStateAnswer([&answers](DWORD* flags) {
+        *flags = INTERNET_CONNECTION_LAN | (answers++ == 0 ? INTERNET_CONNECTION_PROXY : 0);
+        return true;
+    });
+    TaskPtr task = NewTask();
+    EXPECT_EQ(-1, Download(task.get()));
+    SetConnectedStateAnswer(nullptr);
+    EXPECT_EQ(static_cast<size_t>(2 * (kMaxRedirects + 1)), m_server.Requests().size());
+    EXPECT_EQ(1, CountBoxes("下载文件出错.\n网址:" + m_server.Url(kPackage) + ".\n重定向次数过多."));
 }
 
 TEST_F(ResumableDownload, CutAtFiftyOffsetsAlwaysEndsByteIdentical) {
